@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+#include "digest/error.h"
+
+namespace dupfind {
+
+// `path` made absolute against the current folder, joined and normalised as
+// text; links are not resolved.
+std::string AbsolutePath(const std::string& path);
+
+// The system's description of `error_number`, without the trailing spaces,
+// control characters and periods that would clash with the message's own end.
+std::string SystemErrorText(int error_number);
+
+// An Error with the text `<verb> file "<absolute path>". <system text>`,
+// e.g. FileError("Cannot open", "a.txt", ENOENT).
+Error FileError(const std::string& verb, const std::string& path, int error_number);
+
+}  // namespace dupfind

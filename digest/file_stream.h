@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+
+#include "digest/md5.h"
+
+namespace dupfind {
+
+// A regular file opened for reading, held so that other programs cannot take it
+// while it is read: read-only, close-on-exec, non-blocking (a FIFO can never
+// hang us), with an exclusive advisory lock. Errors name the file by its
+// absolute path: "Cannot open file ..." when it cannot be opened or locked,
+// "Cannot read file ..." when a read or seek fails.
+class FileStream : public Stream {
+ public:
+  explicit FileStream(const std::string& path);
+  // Adopts an already open descriptor, named `path` in error messages.
+  FileStream(const std::string& path, int fd);
+  ~FileStream() override;
+  FileStream(const FileStream&) = delete;
+  FileStream& operator=(const FileStream&) = delete;
+
+  std::uint64_t Size() override;
+  std::uint64_t Position() override;
+  void Seek(std::uint64_t position) override;
+  std::size_t Read(void* buffer, std::size_t size) override;
+
+ private:
+  std::string path_;
+  int fd_;
+};
+
+}  // namespace dupfind

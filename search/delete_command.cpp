@@ -1,0 +1,64 @@
+#include "search/delete_command.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "digest/file_error.h"
+#include "digest/file_stream.h"
+#include "search/main_form.h"
+
+namespace dupfind {
+namespace {
+
+const std::string kSeparator = "---";
+
+bool IsGone(int error_number) {
+  return error_number == ENOENT || error_number == ENOTDIR;
+}
+
+// Deletes `path` if it still holds the content whose digest text is
+// `digest`; a path that no longer names a file is left alone.
+void DeleteIfUnchanged(const std::string& path, const std::string& digest) {
+  struct stat status;
+  if (::lstat(path.c_str(), &status) != 0) {
+    if (IsGone(errno))
+      return;
+    throw FileError("Cannot delete", path, errno);
+  }
+  if (S_ISDIR(status.st_mode))
+    return;  // a folder now stands there: not ours to delete
+
+  // The lock is held from the check to the deletion, so programs that honour
+  // it cannot change the file in between.
+  FileStream file(path);
+  if (DigestToText(DigestOfStream(file)) != digest) {
+    throw Error("File \"" + AbsolutePath(path) + "\" has changed since the search");
+  }
+  if (::unlink(path.c_str()) != 0) {
+    if (IsGone(errno))
+      return;
+    throw FileError("Cannot delete", path, errno);
+  }
+}
+
+}  // namespace
+
+void DeleteSelected() {
+  MainForm& form = *Form1;
+  const int selected = form.ListBox7().ItemIndex();
+  const std::string folder = form.ListBox8().Get(selected);
+  const std::string name = form.ListBox7().Get(selected);
+  const std::string digest = form.ListBox9().Get(selected);
+
+  if (!(name == kSeparator && folder == kSeparator))
+    DeleteIfUnchanged(folder + name, digest);
+
+  form.ListBox8().Delete(selected);
+  form.ListBox9().Delete(selected);
+  form.ListBox7().Delete(selected);
+}
+
+}  // namespace dupfind

@@ -1,0 +1,7 @@
+#include "search/main_form.h"
+
+namespace dupfind {
+
+MainForm* Form1 = nullptr;
+
+}  // namespace dupfind

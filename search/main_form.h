@@ -1,0 +1,73 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "search/text_list.h"
+
+namespace dupfind {
+
+// What the search commands reach of the main window: its nine lists, the
+// folder field, the status line and the call that lets pending events run.
+// ListBox1-3 are the working rows (name, folder, digest text), ListBox4-6 the
+// group being collected, ListBox7-9 the results the user sees.
+class MainForm {
+ public:
+  virtual ~MainForm() = default;
+
+  virtual TextList& ListBox1() = 0;
+  virtual TextList& ListBox2() = 0;
+  virtual TextList& ListBox3() = 0;
+  virtual TextList& ListBox4() = 0;
+  virtual TextList& ListBox5() = 0;
+  virtual TextList& ListBox6() = 0;
+  virtual TextList& ListBox7() = 0;
+  virtual TextList& ListBox8() = 0;
+  virtual TextList& ListBox9() = 0;
+
+  virtual std::string FolderText() const = 0;  // Edit1
+  virtual void SetFolderText(const std::string& text) = 0;
+  virtual std::string StatusText() const = 0;  // StatusBar1
+  virtual void SetStatusText(const std::string& text) = 0;
+
+  // Lets the window handle what is pending (repaint, clicks) and returns.
+  virtual void ProcessMessages() = 0;
+};
+
+// The one main window. The search commands work on it; whoever creates the
+// window points this at it.
+extern MainForm* Form1;
+
+// The main window without a window system: plain lists and texts. Its event
+// call runs `on_process_messages`, which does nothing unless set.
+class PlainForm : public MainForm {
+ public:
+  TextList& ListBox1() override { return lists_[0]; }
+  TextList& ListBox2() override { return lists_[1]; }
+  TextList& ListBox3() override { return lists_[2]; }
+  TextList& ListBox4() override { return lists_[3]; }
+  TextList& ListBox5() override { return lists_[4]; }
+  TextList& ListBox6() override { return lists_[5]; }
+  TextList& ListBox7() override { return lists_[6]; }
+  TextList& ListBox8() override { return lists_[7]; }
+  TextList& ListBox9() override { return lists_[8]; }
+
+  std::string FolderText() const override { return folder_; }
+  void SetFolderText(const std::string& text) override { folder_ = text; }
+  std::string StatusText() const override { return status_; }
+  void SetStatusText(const std::string& text) override { status_ = text; }
+
+  void ProcessMessages() override {
+    if (on_process_messages)
+      on_process_messages();
+  }
+
+  std::function<void()> on_process_messages;
+
+ private:
+  MemoryList lists_[9];
+  std::string folder_;
+  std::string status_;
+};
+
+}  // namespace dupfind

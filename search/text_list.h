@@ -1,0 +1,45 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace dupfind {
+
+// One ordered list of text rows, as the search sees the window's lists.
+// Positions count from 0. Get outside the list throws
+// "List index out of bounds (<position>)"; Delete outside it does nothing.
+class TextList {
+ public:
+  virtual ~TextList() = default;
+
+  virtual void Add(const std::string& text) = 0;
+  virtual std::string Get(int position) const = 0;
+  virtual void Delete(int position) = 0;
+  virtual int Count() const = 0;
+  virtual void Clear() = 0;
+
+  // The selected row, or -1 for none. Deleting the selected row leaves none
+  // selected; deleting a row above it keeps the same row selected.
+  virtual int ItemIndex() const = 0;
+  virtual void SetItemIndex(int position) = 0;
+};
+
+// The plain in-memory list. Window lists derive from it and add the drawing.
+class MemoryList : public TextList {
+ public:
+  void Add(const std::string& text) override;
+  std::string Get(int position) const override;
+  void Delete(int position) override;
+  int Count() const override;
+  void Clear() override;
+  int ItemIndex() const override { return selected_; }
+  void SetItemIndex(int position) override;
+
+  const std::vector<std::string>& Rows() const { return rows_; }
+
+ private:
+  std::vector<std::string> rows_;
+  int selected_ = -1;
+};
+
+}  // namespace dupfind
