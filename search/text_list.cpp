@@ -3,9 +3,14 @@
 #include <limits>
 #include <new>
 
-#include "digest/error.h"
 
 namespace dupfind {
+
+Error ListIndexError(int position) {
+  return Error("List index out of bounds (" + std::to_string(position) + ")");
+}
+
+Error InsertLineError() { return Error("Unable to insert a line"); }
 
 void MemoryList::Add(const std::string& text) {
   try {
@@ -14,13 +19,13 @@ void MemoryList::Add(const std::string& text) {
     }
     rows_.push_back(text);
   } catch (const std::bad_alloc&) {
-    throw Error("Unable to insert a line");
+    throw InsertLineError();
   }
 }
 
 std::string MemoryList::Get(int position) const {
   if (position < 0 || position >= Count()) {
-    throw Error("List index out of bounds (" + std::to_string(position) + ")");
+    throw ListIndexError(position);
   }
   return rows_[static_cast<std::size_t>(position)];
 }

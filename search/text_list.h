@@ -3,7 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "digest/error.h"
+
 namespace dupfind {
+
+// The errors of every list: a read outside it, and an Add it cannot take.
+Error ListIndexError(int position);
+Error InsertLineError();
 
 // One ordered list of text rows, as the search sees the window's lists.
 // Positions count from 0. Get outside the list throws

@@ -1,0 +1,154 @@
+#include "ui/Unit1.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "search/delete_command.h"
+#include "search/search_command.h"
+#include "ui/Unit2.h"
+#include "ui/button.h"
+#include "ui/folder_chooser.h"
+#include "ui/list_box.h"
+#include "ui/status_bar.h"
+#include "ui/window_font.h"
+
+namespace dupfind {
+namespace {
+
+template <typename Widget>
+Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height) {
+  widget->setObjectName(QString::fromLatin1(name));
+  widget->setGeometry(left, top, width, height);
+  return widget;
+}
+
+QString Decode(const std::string& bytes) {
+  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Поиск дубликатов файлов"));
+  setFont(WindowFont());
+  setBackgroundRole(QPalette::Button);
+  setAutoFillBackground(true);
+  setFixedSize(561, 225);
+  move(426, 240);
+
+  Label1 = Place(new QLabel(QStringLiteral("Выберите папку:"), this), "Label1", 8, 8, 85, 13);
+  Edit1 = Place(new QLineEdit(this), "Edit1", 8, 24, 177, 21);
+  Button1 = Place(new TButton(QStringLiteral("Выбрать папку"), this), "Button1", 192, 24, 177, 25);
+  Button2 = Place(new TButton(QStringLiteral("Найти"), this), "Button2", 376, 24, 177, 25);
+  Label3 = Place(new QLabel(QStringLiteral("Имя файла"), this), "Label3", 8, 56, 57, 13);
+  Label4 = Place(new QLabel(QStringLiteral("Путь"), this), "Label4", 192, 56, 24, 13);
+  Label5 = Place(new QLabel(QStringLiteral("Хэш"), this), "Label5", 376, 56, 21, 13);
+  ListBox7_ = Place(new TListBox(this), "ListBox7", 8, 72, 177, 97);
+  ListBox8_ = Place(new TListBox(this), "ListBox8", 192, 72, 177, 97);
+  ListBox9_ = Place(new TListBox(this), "ListBox9", 376, 72, 177, 97);
+  Button4 = Place(new TButton(QStringLiteral("Удалить выделеное"), this), "Button4", 8, 176, 177,
+                  25);
+  Button3 = Place(new TButton(QStringLiteral("Очистить форму"), this), "Button3", 192, 176, 177, 25);
+  Button5 = Place(new TButton(QStringLiteral("О программе"), this), "Button5", 376, 176, 177, 25);
+  StatusBar1 = Place(new TStatusBar(this), "StatusBar1", 0, 206, 561, 19);
+
+  // Only the names column takes input; the other two are shown greyed.
+  ListBox8_->setEnabled(false);
+  ListBox9_->setEnabled(false);
+
+  for (QWidget* widget : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label3),
+                          static_cast<QWidget*>(Label4), static_cast<QWidget*>(Label5),
+                          static_cast<QWidget*>(StatusBar1)}) {
+    widget->setFocusPolicy(Qt::NoFocus);
+  }
+  setTabOrder(Edit1, Button1);
+  setTabOrder(Button1, Button2);
+  setTabOrder(Button2, Button3);
+  setTabOrder(Button3, Button4);
+  setTabOrder(Button4, ListBox7_);
+  setTabOrder(ListBox7_, Button5);
+  Edit1->setFocus();
+
+  connect(Edit1, &QLineEdit::textEdited, this,
+          [this](const QString& text) { folder_ = text.toUtf8().toStdString(); });
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+  connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+
+  if (Form1 == nullptr) Form1 = this;  // the first main window created is the one
+}
+
+TForm1::~TForm1() {
+  if (Form1 == this) Form1 = nullptr;
+}
+
+TextList& TForm1::ListBox7() { return *ListBox7_; }
+TextList& TForm1::ListBox8() { return *ListBox8_; }
+TextList& TForm1::ListBox9() { return *ListBox9_; }
+
+std::string TForm1::FolderText() const { return folder_; }
+
+void TForm1::SetFolderText(const std::string& text) {
+  folder_ = text;
+  Edit1->setText(Decode(text));
+}
+
+std::string TForm1::StatusText() const { return StatusBar1->Text(); }
+
+void TForm1::SetStatusText(const std::string& text) { StatusBar1->SetText(text); }
+
+void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void TForm1::Button1Click() {
+  const std::string folder = AskForFolder(QStringLiteral("Выберите папку"));
+  if (!folder.empty()) SetFolderText(folder);
+}
+
+void TForm1::Button2Click() {
+  // A close asked for while a search runs waits for the outermost search to end.
+  struct Running {
+    TForm1& form;
+    explicit Running(TForm1& f) : form(f) { ++form.searches_running_; }
+    ~Running() {
+      if (--form.searches_running_ == 0 && form.close_requested_) form.close();
+    }
+  } running(*this);
+  SearchDuplicates();
+}
+
+void TForm1::Button3Click() {
+  ListBox1().Clear();
+  ListBox2().Clear();
+  ListBox3().Clear();
+  ListBox4().Clear();
+  ListBox5().Clear();
+  ListBox6().Clear();
+  ListBox7().Clear();
+  ListBox8().Clear();
+  ListBox9().Clear();
+  SetFolderText("");
+  SetStatusText("Форма очищена");
+}
+
+void TForm1::Button4Click() { DeleteSelected(); }
+
+void TForm1::Button5Click() { Form2->ShowAbout(); }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (searches_running_ > 0) {
+    close_requested_ = true;
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
+}  // namespace dupfind

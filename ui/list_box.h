@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QAbstractListModel>
+#include <QListView>
+
+#include <string>
+#include <vector>
+
+#include "search/text_list.h"
+
+namespace dupfind {
+
+// The rows of a list box, kept as the bytes the search gave them and decoded
+// only to be shown.
+class ListBoxRows : public QAbstractListModel {
+  Q_OBJECT
+
+ public:
+  using QAbstractListModel::QAbstractListModel;
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+
+  void Append(const std::string& text);
+  void Remove(int position);
+  void RemoveAll();
+  const std::string& At(int position) const { return rows_[static_cast<std::size_t>(position)]; }
+  int Size() const { return static_cast<int>(rows_.size()); }
+
+ private:
+  std::vector<std::string> rows_;
+};
+
+// A visible list of the main window: a list view over its rows that the search
+// reaches as a TextList. The selected row is the view's, at most one.
+class TListBox : public QListView, public TextList {
+  Q_OBJECT
+
+ public:
+  explicit TListBox(QWidget* parent = nullptr);
+
+  void Add(const std::string& text) override;
+  std::string Get(int position) const override;
+  void Delete(int position) override;
+  int Count() const override;
+  void Clear() override;
+  int ItemIndex() const override;
+  void SetItemIndex(int position) override;
+
+ private:
+  ListBoxRows rows_;
+};
+
+}  // namespace dupfind
