@@ -52,9 +52,10 @@ TForm1::TForm1(QWidget* parent)
   ListBox7_ = Place(new TListBox(this), "ListBox7", 8, 72, 177, 97);
   ListBox8_ = Place(new TListBox(this), "ListBox8", 192, 72, 177, 97);
   ListBox9_ = Place(new TListBox(this), "ListBox9", 376, 72, 177, 97);
-  Button4 = Place(new TButton(QStringLiteral("Удалить выделеное"), this), "Button4", 8, 176, 177,
-                  25);
-  Button3 = Place(new TButton(QStringLiteral("Очистить форму"), this), "Button3", 192, 176, 177, 25);
+  Button4 =
+      Place(new TButton(QStringLiteral("Удалить выделеное"), this), "Button4", 8, 176, 177, 25);
+  Button3 =
+      Place(new TButton(QStringLiteral("Очистить форму"), this), "Button3", 192, 176, 177, 25);
   Button5 = Place(new TButton(QStringLiteral("О программе"), this), "Button5", 376, 176, 177, 25);
   StatusBar1 = Place(new TStatusBar(this), "StatusBar1", 0, 206, 561, 19);
 
@@ -62,9 +63,9 @@ TForm1::TForm1(QWidget* parent)
   ListBox8_->setEnabled(false);
   ListBox9_->setEnabled(false);
 
-  for (QWidget* widget : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label3),
-                          static_cast<QWidget*>(Label4), static_cast<QWidget*>(Label5),
-                          static_cast<QWidget*>(StatusBar1)}) {
+  for (QWidget* widget :
+       {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
+        static_cast<QWidget*>(Label5), static_cast<QWidget*>(StatusBar1)}) {
     widget->setFocusPolicy(Qt::NoFocus);
   }
   setTabOrder(Edit1, Button1);
@@ -83,33 +84,50 @@ TForm1::TForm1(QWidget* parent)
   connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
   connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
 
-  if (Form1 == nullptr) Form1 = this;  // the first main window created is the one
+  if (Form1 == nullptr)
+    Form1 = this;  // the first main window created is the one
 }
 
 TForm1::~TForm1() {
-  if (Form1 == this) Form1 = nullptr;
+  if (Form1 == this)
+    Form1 = nullptr;
 }
 
-TextList& TForm1::ListBox7() { return *ListBox7_; }
-TextList& TForm1::ListBox8() { return *ListBox8_; }
-TextList& TForm1::ListBox9() { return *ListBox9_; }
+TextList& TForm1::ListBox7() {
+  return *ListBox7_;
+}
+TextList& TForm1::ListBox8() {
+  return *ListBox8_;
+}
+TextList& TForm1::ListBox9() {
+  return *ListBox9_;
+}
 
-std::string TForm1::FolderText() const { return folder_; }
+std::string TForm1::FolderText() const {
+  return folder_;
+}
 
 void TForm1::SetFolderText(const std::string& text) {
   folder_ = text;
   Edit1->setText(Decode(text));
 }
 
-std::string TForm1::StatusText() const { return StatusBar1->Text(); }
+std::string TForm1::StatusText() const {
+  return StatusBar1->Text();
+}
 
-void TForm1::SetStatusText(const std::string& text) { StatusBar1->SetText(text); }
+void TForm1::SetStatusText(const std::string& text) {
+  StatusBar1->SetText(text);
+}
 
-void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
+void TForm1::ProcessMessages() {
+  QCoreApplication::processEvents();
+}
 
 void TForm1::Button1Click() {
   const std::string folder = AskForFolder(QStringLiteral("Выберите папку"));
-  if (!folder.empty()) SetFolderText(folder);
+  if (!folder.empty())
+    SetFolderText(folder);
 }
 
 void TForm1::Button2Click() {
@@ -118,7 +136,8 @@ void TForm1::Button2Click() {
     TForm1& form;
     explicit Running(TForm1& f) : form(f) { ++form.searches_running_; }
     ~Running() {
-      if (--form.searches_running_ == 0 && form.close_requested_) form.close();
+      if (--form.searches_running_ == 0 && form.close_requested_)
+        form.close();
     }
   } running(*this);
   SearchDuplicates();
@@ -138,9 +157,13 @@ void TForm1::Button3Click() {
   SetStatusText("Форма очищена");
 }
 
-void TForm1::Button4Click() { DeleteSelected(); }
+void TForm1::Button4Click() {
+  DeleteSelected();
+}
 
-void TForm1::Button5Click() { Form2->ShowAbout(); }
+void TForm1::Button5Click() {
+  Form2->ShowAbout();
+}
 
 void TForm1::closeEvent(QCloseEvent* event) {
   if (searches_running_ > 0) {

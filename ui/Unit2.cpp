@@ -73,14 +73,13 @@ TForm2::TForm2(QWidget* parent)
   setAttribute(Qt::WA_QuitOnClose, false);  // closing it only hides it
 
   Label1 = Place(new QLabel(QStringLiteral("О программе"), this), "Label1", 8, 8, 68, 13);
-  Label8 = Place(new QLabel(QStringLiteral("Версия " DUPFIND_VERSION), this), "Label8", 336, 8,
-                 55, 13);
+  Label8 =
+      Place(new QLabel(QStringLiteral("Версия " DUPFIND_VERSION), this), "Label8", 336, 8, 55, 13);
   Memo1 = Place(Memo(QStringLiteral("Поиск идентичных файлов без учета имени файла"), this),
                 "Memo1", 8, 24, 385, 49);
-  Label2 = Place(new QLabel(QStringLiteral("Автор: команда dupfind"), this), "Label2", 8, 88, 109,
-                 13);
-  Label6 = Place(new QLabel(QStringLiteral("Дата обновления: 05.11.2012"), this), "Label6", 240,
-                 96, 149, 13);
+  Label2 = Place(new QLabel(QStringLiteral("Автор: dupfind"), this), "Label2", 8, 88, 109, 13);
+  Label6 = Place(new QLabel(QStringLiteral("Дата обновления: 05.11.2012"), this), "Label6", 240, 96,
+                 149, 13);
   Label3 = Place(new QLabel(QStringLiteral("E-mail: не указан"), this), "Label3", 8, 104, 134, 13);
   Label4 = Place(new QLabel(QStringLiteral("Web:"), this), "Label4", 8, 120, 26, 13);
   Label5 = Place(Link(kLabel5Text, this), "Label5", 40, 120, 110, 13);
@@ -103,14 +102,17 @@ TForm2::TForm2(QWidget* parent)
   connect(Label7, &TLinkLabel::MouseLeave, this, &TForm2::Label7MouseLeave);
   connect(Label7, &TLinkLabel::Click, this, &TForm2::Label7Click);
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-    if (now == Memo1 || now == Memo2) last_text_box_ = now;
+    if (now == Memo1 || now == Memo2)
+      last_text_box_ = now;
   });
 
-  if (Form2 == nullptr) Form2 = this;
+  if (Form2 == nullptr)
+    Form2 = this;
 }
 
 TForm2::~TForm2() {
-  if (Form2 == this) Form2 = nullptr;
+  if (Form2 == this)
+    Form2 = nullptr;
 }
 
 void TForm2::ShowAbout() {
@@ -120,11 +122,23 @@ void TForm2::ShowAbout() {
   (last_text_box_ ? last_text_box_.data() : Memo1)->setFocus();
 }
 
-void TForm2::Label5MouseMove() { SetUnderlineAlone(Label5); }
-void TForm2::Label5MouseLeave() { RemoveUnderline(Label5); }
-void TForm2::Label5Click() { OpenUrl(QUrl(QString::fromLatin1(kLabel5Address))); }
-void TForm2::Label7MouseMove() { SetUnderlineAlone(Label7); }
-void TForm2::Label7MouseLeave() { RemoveUnderline(Label7); }
-void TForm2::Label7Click() { OpenUrl(QUrl(QString::fromLatin1(kLabel7Address))); }
+void TForm2::Label5MouseMove() {
+  SetUnderlineAlone(Label5);
+}
+void TForm2::Label5MouseLeave() {
+  RemoveUnderline(Label5);
+}
+void TForm2::Label5Click() {
+  OpenUrl(QUrl(QString::fromLatin1(kLabel5Address)));
+}
+void TForm2::Label7MouseMove() {
+  SetUnderlineAlone(Label7);
+}
+void TForm2::Label7MouseLeave() {
+  RemoveUnderline(Label7);
+}
+void TForm2::Label7Click() {
+  OpenUrl(QUrl(QString::fromLatin1(kLabel7Address)));
+}
 
 }  // namespace dupfind

@@ -26,7 +26,8 @@ QString ApplicationTitle(const QString& program_file_name) {
 }
 
 std::string ErrorBoxText(const std::string& message) {
-  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
+    return message + ".";
   return message;
 }
 

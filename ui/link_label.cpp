@@ -25,11 +25,12 @@ void TLinkLabel::mousePressEvent(QMouseEvent* event) {
 }
 
 void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
-  const bool click = pressed_ && event->button() == Qt::LeftButton &&
-                     rect().contains(event->position().toPoint());
+  const bool click =
+      pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
   pressed_ = false;
   QLabel::mouseReleaseEvent(event);
-  if (click) emit Click();
+  if (click)
+    emit Click();
 }
 
 }  // namespace dupfind

@@ -3,7 +3,6 @@
 #include <limits>
 #include <new>
 
-
 namespace dupfind {
 
 int ListBoxRows::rowCount(const QModelIndex& parent) const {
@@ -11,7 +10,8 @@ int ListBoxRows::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant ListBoxRows::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Size()) return {};
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Size())
+    return {};
   const std::string& row = At(index.row());
   return QString::fromUtf8(row.data(), static_cast<qsizetype>(row.size()));
 }
@@ -24,7 +24,8 @@ void ListBoxRows::Append(const std::string& text) {
       throw std::bad_alloc();
     }
     row = text;
-    if (rows_.size() == rows_.capacity()) rows_.reserve(rows_.size() * 2 + 16);
+    if (rows_.size() == rows_.capacity())
+      rows_.reserve(rows_.size() * 2 + 16);
   } catch (const std::bad_alloc&) {
     throw InsertLineError();
   }
@@ -52,7 +53,9 @@ TListBox::TListBox(QWidget* parent) : QListView(parent), rows_(this) {
   setUniformItemSizes(true);
 }
 
-void TListBox::Add(const std::string& text) { rows_.Append(text); }
+void TListBox::Add(const std::string& text) {
+  rows_.Append(text);
+}
 
 std::string TListBox::Get(int position) const {
   if (position < 0 || position >= Count()) {
@@ -62,12 +65,17 @@ std::string TListBox::Get(int position) const {
 }
 
 void TListBox::Delete(int position) {
-  if (position >= 0 && position < Count()) rows_.Remove(position);
+  if (position >= 0 && position < Count())
+    rows_.Remove(position);
 }
 
-int TListBox::Count() const { return rows_.Size(); }
+int TListBox::Count() const {
+  return rows_.Size();
+}
 
-void TListBox::Clear() { rows_.RemoveAll(); }
+void TListBox::Clear() {
+  rows_.RemoveAll();
+}
 
 int TListBox::ItemIndex() const {
   const QModelIndexList selected = selectionModel()->selectedIndexes();

@@ -5,7 +5,9 @@
 namespace dupfind {
 namespace {
 
-void OpenInBrowser(const QUrl& url) { QDesktopServices::openUrl(url); }
+void OpenInBrowser(const QUrl& url) {
+  QDesktopServices::openUrl(url);
+}
 
 UrlOpener& Opener() {
   static UrlOpener opener = OpenInBrowser;
@@ -14,7 +16,9 @@ UrlOpener& Opener() {
 
 }  // namespace
 
-void OpenUrl(const QUrl& url) { Opener()(url); }
+void OpenUrl(const QUrl& url) {
+  Opener()(url);
+}
 
 void SetUrlOpener(UrlOpener opener) {
   Opener() = opener ? std::move(opener) : UrlOpener(OpenInBrowser);

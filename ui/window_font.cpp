@@ -6,12 +6,16 @@
 namespace dupfind {
 
 QFont WindowFont() {
+  // Liberation Sans is as wide as the original face at this size, so the
+  // texts fill their controls as they were laid out.
+  const QStringList families = QFontDatabase::families();
   QFont font;
-  if (QFontDatabase::families().contains(QStringLiteral("MS Sans Serif"))) {
-    font.setFamily(QStringLiteral("MS Sans Serif"));
-  } else {
-    font.setFamilies({QStringLiteral("Sans Serif")});
-    font.setStyleHint(QFont::SansSerif);
+  font.setStyleHint(QFont::SansSerif);
+  for (const char* family : {"MS Sans Serif", "Liberation Sans"}) {
+    if (families.contains(QString::fromLatin1(family))) {
+      font.setFamily(QString::fromLatin1(family));
+      break;
+    }
   }
   font.setPixelSize(11);
   return font;

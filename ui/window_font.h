@@ -4,8 +4,8 @@
 
 namespace dupfind {
 
-// The font of both windows: "MS Sans Serif" at 11 pixels where it is
-// installed, otherwise the system's sans-serif face at the same size.
+// The font of both windows, 11 pixels high: "MS Sans Serif" where it is
+// installed, else "Liberation Sans", else the system's sans-serif face.
 QFont WindowFont();
 
 }  // namespace dupfind
