@@ -12,12 +12,12 @@ Error ListIndexError(int position) {
 
 Error InsertLineError() { return Error("Unable to insert a line"); }
 
-void MemoryList::Add(const std::string& text) {
+void MemoryList::Add(std::string text) {
   try {
     if (rows_.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
       throw std::bad_alloc();  // positions are ints: the list is full
     }
-    rows_.push_back(text);
+    rows_.push_back(std::move(text));
   } catch (const std::bad_alloc&) {
     throw InsertLineError();
   }

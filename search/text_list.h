@@ -18,7 +18,7 @@ class TextList {
  public:
   virtual ~TextList() = default;
 
-  virtual void Add(const std::string& text) = 0;
+  virtual void Add(std::string text) = 0;
   virtual std::string Get(int position) const = 0;
   virtual void Delete(int position) = 0;
   virtual int Count() const = 0;
@@ -33,7 +33,7 @@ class TextList {
 // The plain in-memory list. Window lists derive from it and add the drawing.
 class MemoryList : public TextList {
  public:
-  void Add(const std::string& text) override;
+  void Add(std::string text) override;
   std::string Get(int position) const override;
   void Delete(int position) override;
   int Count() const override;

@@ -16,21 +16,19 @@ QVariant ListBoxRows::data(const QModelIndex& index, int role) const {
   return QString::fromUtf8(row.data(), static_cast<qsizetype>(row.size()));
 }
 
-void ListBoxRows::Append(const std::string& text) {
+void ListBoxRows::Append(std::string text) {
   // Everything that may fail happens before the view hears of the new row.
-  std::string row;
   try {
     if (rows_.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
       throw std::bad_alloc();
     }
-    row = text;
     if (rows_.size() == rows_.capacity())
       rows_.reserve(rows_.size() * 2 + 16);
   } catch (const std::bad_alloc&) {
     throw InsertLineError();
   }
   beginInsertRows(QModelIndex(), Size(), Size());
-  rows_.push_back(std::move(row));
+  rows_.push_back(std::move(text));
   endInsertRows();
 }
 
@@ -53,8 +51,8 @@ TListBox::TListBox(QWidget* parent) : QListView(parent), rows_(this) {
   setUniformItemSizes(true);
 }
 
-void TListBox::Add(const std::string& text) {
-  rows_.Append(text);
+void TListBox::Add(std::string text) {
+  rows_.Append(std::move(text));
 }
 
 std::string TListBox::Get(int position) const {

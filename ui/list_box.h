@@ -21,7 +21,7 @@ class ListBoxRows : public QAbstractListModel {
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role) const override;
 
-  void Append(const std::string& text);
+  void Append(std::string text);
   void Remove(int position);
   void RemoveAll();
   const std::string& At(int position) const { return rows_[static_cast<std::size_t>(position)]; }
@@ -39,7 +39,7 @@ class TListBox : public QListView, public TextList {
  public:
   explicit TListBox(QWidget* parent = nullptr);
 
-  void Add(const std::string& text) override;
+  void Add(std::string text) override;
   std::string Get(int position) const override;
   void Delete(int position) override;
   int Count() const override;
