@@ -12,17 +12,10 @@
 #include "ui/folder_chooser.h"
 #include "ui/list_box.h"
 #include "ui/status_bar.h"
-#include "ui/window_font.h"
+#include "ui/window_style.h"
 
 namespace dupfind {
 namespace {
-
-template <typename Widget>
-Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(QString::fromLatin1(name));
-  widget->setGeometry(left, top, width, height);
-  return widget;
-}
 
 QString Decode(const std::string& bytes) {
   return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
@@ -34,13 +27,7 @@ TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint) {
-  setObjectName(QStringLiteral("Form1"));
-  setWindowTitle(QStringLiteral("Поиск дубликатов файлов"));
-  setFont(WindowFont());
-  setBackgroundRole(QPalette::Button);
-  setAutoFillBackground(true);
-  setFixedSize(561, 225);
-  move(426, 240);
+  SetUpWindow(*this, "Form1", QStringLiteral("Поиск дубликатов файлов"), QRect(426, 240, 561, 225));
 
   Label1 = Place(new QLabel(QStringLiteral("Выберите папку:"), this), "Label1", 8, 8, 85, 13);
   Edit1 = Place(new QLineEdit(this), "Edit1", 8, 24, 177, 21);

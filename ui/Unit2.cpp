@@ -6,7 +6,7 @@
 
 #include "ui/link_label.h"
 #include "ui/url_opener.h"
-#include "ui/window_font.h"
+#include "ui/window_style.h"
 
 namespace dupfind {
 
@@ -19,13 +19,6 @@ const char kLabel5Text[] = "https://debian.org";
 const char kLabel5Address[] = "https://debian.org/";
 const char kLabel7Text[] = "https://rfc-editor.org";
 const char kLabel7Address[] = "https://rfc-editor.org/";
-
-template <typename Widget>
-Widget* Place(Widget* widget, const char* name, int left, int top, int width, int height) {
-  widget->setObjectName(QString::fromLatin1(name));
-  widget->setGeometry(left, top, width, height);
-  return widget;
-}
 
 QPlainTextEdit* Memo(const QString& text, QWidget* parent) {
   auto* memo = new QPlainTextEdit(text, parent);
@@ -63,13 +56,7 @@ void RemoveUnderline(QLabel* label) {
 TForm2::TForm2(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
-  setObjectName(QStringLiteral("Form2"));
-  setWindowTitle(QStringLiteral("О программе"));
-  setFont(WindowFont());
-  setBackgroundRole(QPalette::Button);
-  setAutoFillBackground(true);
-  setFixedSize(398, 285);
-  move(508, 206);
+  SetUpWindow(*this, "Form2", QStringLiteral("О программе"), QRect(508, 206, 398, 285));
   setAttribute(Qt::WA_QuitOnClose, false);  // closing it only hides it
 
   Label1 = Place(new QLabel(QStringLiteral("О программе"), this), "Label1", 8, 8, 68, 13);

@@ -1,4 +1,4 @@
-#include "ui/window_font.h"
+#include "ui/window_style.h"
 
 #include <QFontDatabase>
 #include <QStringList>
@@ -19,6 +19,16 @@ QFont WindowFont() {
   }
   font.setPixelSize(11);
   return font;
+}
+
+void SetUpWindow(QWidget& window, const char* name, const QString& caption, const QRect& client) {
+  window.setObjectName(QString::fromLatin1(name));
+  window.setWindowTitle(caption);
+  window.setFont(WindowFont());
+  window.setBackgroundRole(QPalette::Button);
+  window.setAutoFillBackground(true);
+  window.setFixedSize(client.size());
+  window.move(client.topLeft());  // a request: window managers may place it elsewhere
 }
 
 }  // namespace dupfind
