@@ -63,8 +63,14 @@ std::string TListBox::Get(int position) const {
 }
 
 void TListBox::Delete(int position) {
-  if (position >= 0 && position < Count())
-    rows_.Remove(position);
+  if (position < 0 || position >= Count())
+    return;
+  // When the current row goes, the view makes a neighbour current and selects
+  // it; a second press of "delete" would then remove another copy. The list
+  // keeps its own rule: the same row stays selected, or none when it goes.
+  const int selected = ItemIndex();
+  rows_.Remove(position);
+  SetItemIndex(selected == position ? -1 : selected > position ? selected - 1 : selected);
 }
 
 int TListBox::Count() const {

@@ -1,0 +1,487 @@
+// The main window driven as a user would: typing, clicks and keys on the real
+// widgets, with error boxes read through the presenter seam.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "qt_test_main.h"
+#include "ui/Unit1.h"
+#include "ui/error_box.h"
+
+namespace dupfind {
+namespace {
+
+const QString kSearchDone = QStringLiteral("Поиск дублей завершен");
+const QString kFormCleared = QStringLiteral("Форма очищена");
+
+void WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+bool Exists(const std::string& path) {
+  struct stat status;
+  return ::lstat(path.c_str(), &status) == 0;
+}
+
+std::string DigestText(const std::string& content) {
+  return QCryptographicHash::hash(QByteArray::fromStdString(content), QCryptographicHash::Md5)
+      .toHex()
+      .toUpper()
+      .toStdString();
+}
+
+// The files beneath `folder` as the scan meets them: depth first, in the
+// order the file system lists each folder.
+void ScanOrder(const std::string& folder, std::vector<std::string>* paths) {
+  DIR* dir = ::opendir(folder.c_str());
+  QVERIFY(dir != nullptr);
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..")
+      continue;
+    struct stat status;
+    QCOMPARE(::stat((folder + name).c_str(), &status), 0);
+    if (S_ISDIR(status.st_mode))
+      ScanOrder(folder + name + "/", paths);
+    else
+      paths->push_back(folder + name);
+  }
+  ::closedir(dir);
+}
+
+QStringList Shown(const QListView* view) {
+  QStringList rows;
+  for (int i = 0; i < view->model()->rowCount(); ++i)
+    rows << view->model()->data(view->model()->index(i, 0)).toString();
+  return rows;
+}
+
+}  // namespace
+
+class Unit1Test : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init();
+  void cleanup();
+
+  void windowAndControlsAreLaidOut_data();
+  void windowAndControlsAreLaidOut();
+  void windowIsFixedInSizeWithoutMaximise();
+  void tabOrderCyclesThroughTheInputControls();
+  void searchShowsTheGroupsInTheThreeColumns();
+  void clearEmptiesListsAndFolderField();
+  void lockedFileEndsSearchWithOnePeriodAndWindowGoesOn();
+  void deleteWithoutSelectionShowsTheListErrorUnchanged();
+  void enterRunsOnlyAFocusedButton();
+  void clickedRowIsDeletedFromDiskAndFromAllColumns();
+  void nonUtf8NameIsShownDecodedAndDeletedByItsBytes();
+  void closeDuringSearchWaitsForTheSearchToEnd();
+  void commandsClickedDuringScanRunNestedAndScanGoesOn();
+  void screenshot();
+
+ private:
+  template <typename T = QWidget>
+  T* Child(const char* name) {
+    T* child = form_->findChild<T*>(QString::fromLatin1(name));
+    if (child == nullptr)
+      qFatal("no child %s", name);
+    return child;
+  }
+  QListView* View(int number) {
+    return Child<QListView>(("ListBox" + std::to_string(number)).c_str());
+  }
+
+  // A file in the temporary folder; `name` may hold a subfolder, created here.
+  std::string Put(const std::string& name, const std::string& content) {
+    const std::string path = dir_ + name;
+    QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/'))));
+    WriteFile(path, content);
+    return path;
+  }
+
+  void TypeFolderAndSearch() {
+    QTest::keyClicks(Child<QLineEdit>("Edit1"), QString::fromStdString(dir_));
+    QTest::mouseClick(Child("Button2"), Qt::LeftButton);
+  }
+
+  void ClickRow(int row) {
+    QListView* view = View(7);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      view->visualRect(view->model()->index(row, 0)).center());
+  }
+
+  std::vector<std::pair<QString, QString>> TakeBoxes() { return std::exchange(boxes_, {}); }
+
+  std::unique_ptr<QTemporaryDir> tmp_;
+  std::string dir_;  // the temporary folder, ending in "/"
+  std::unique_ptr<TForm1> form_;
+  std::vector<std::pair<QString, QString>> boxes_;  // caption, text
+};
+
+void Unit1Test::init() {
+  tmp_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/demo-XXXXXX"));
+  QVERIFY(tmp_->isValid());
+  dir_ = QDir(tmp_->path()).canonicalPath().toStdString() + "/";
+  SetErrorBoxPresenter(
+      [this](const QString& caption, const QString& text) { boxes_.emplace_back(caption, text); });
+  form_ = std::make_unique<TForm1>();
+  QCOMPARE(Form1, static_cast<MainForm*>(form_.get()));
+  form_->show();
+  form_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+}
+
+void Unit1Test::cleanup() {
+  form_.reset();
+  QCOMPARE(Form1, nullptr);
+  SetErrorBoxPresenter({});
+  tmp_.reset();
+  QVERIFY2(boxes_.empty(), qPrintable(boxes_.empty() ? QString() : boxes_.front().second));
+}
+
+void Unit1Test::windowAndControlsAreLaidOut_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<QRect>("geometry");
+  const auto row = [](const char* name, const char* text, int left, int top, int width,
+                      int height) {
+    QTest::newRow(name) << QString::fromUtf8(text) << QRect(left, top, width, height);
+  };
+  row("Label1", "Выберите папку:", 8, 8, 85, 13);
+  row("Edit1", "", 8, 24, 177, 21);
+  row("Button1", "Выбрать папку", 192, 24, 177, 25);
+  row("Button2", "Найти", 376, 24, 177, 25);
+  row("Label3", "Имя файла", 8, 56, 57, 13);
+  row("Label4", "Путь", 192, 56, 24, 13);
+  row("Label5", "Хэш", 376, 56, 21, 13);
+  row("ListBox7", "", 8, 72, 177, 97);
+  row("ListBox8", "", 192, 72, 177, 97);
+  row("ListBox9", "", 376, 72, 177, 97);
+  row("Button4", "Удалить выделеное", 8, 176, 177, 25);
+  row("Button3", "Очистить форму", 192, 176, 177, 25);
+  row("Button5", "О программе", 376, 176, 177, 25);
+  row("StatusBar1", "", 0, 206, 561, 19);
+}
+
+void Unit1Test::windowAndControlsAreLaidOut() {
+  QFETCH(QString, text);
+  QFETCH(QRect, geometry);
+  const QByteArray name = QTest::currentDataTag();
+  QWidget* control = Child(name.constData());
+  QCOMPARE(control->geometry(), geometry);
+  QVERIFY(control->isVisible());
+  if (auto* label = qobject_cast<QLabel*>(control))
+    QCOMPARE(label->text(), text);
+  if (auto* button = qobject_cast<QPushButton*>(control)) {
+    QCOMPARE(button->text(), text);
+    QVERIFY(!button->isDefault() && !button->autoDefault());
+  }
+  if (auto* edit = qobject_cast<QLineEdit*>(control))
+    QCOMPARE(edit->text(), text);
+  if (auto* bar = qobject_cast<QStatusBar*>(control)) {
+    QCOMPARE(bar->currentMessage(), text);
+    QVERIFY(!bar->isSizeGripEnabled());
+  }
+  QCOMPARE(control->isEnabled(), name != "ListBox8" && name != "ListBox9");
+}
+
+void Unit1Test::windowIsFixedInSizeWithoutMaximise() {
+  QCOMPARE(form_->windowTitle(), QStringLiteral("Поиск дубликатов файлов"));
+  QCOMPARE(form_->size(), QSize(561, 225));
+  QCOMPARE(form_->minimumSize(), QSize(561, 225));
+  QCOMPARE(form_->maximumSize(), QSize(561, 225));
+  const Qt::WindowFlags flags = form_->windowFlags();
+  QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));  // else Qt adds its own buttons
+  QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint));
+  QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+  QCOMPARE(form_->font().pixelSize(), 11);
+  // Only the three result columns are list widgets; the working lists are not shown.
+  QCOMPARE(form_->findChildren<QListView*>().size(), 3);
+}
+
+void Unit1Test::tabOrderCyclesThroughTheInputControls() {
+  const std::vector<QWidget*> order = {Child("Edit1"),   Child("Button1"), Child("Button2"),
+                                       Child("Button3"), Child("Button4"), Child("ListBox7"),
+                                       Child("Button5"), Child("Edit1")};
+  QCOMPARE(form_->focusWidget(), order[0]);
+  QCOMPARE(QApplication::focusWidget(), order[0]);
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    QTest::keyClick(form_->focusWidget(), Qt::Key_Tab);
+    QCOMPARE(form_->focusWidget()->objectName(), order[i]->objectName());
+  }
+  for (std::size_t i = order.size() - 1; i > 0; --i) {
+    QTest::keyClick(form_->focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(form_->focusWidget()->objectName(), order[i - 1]->objectName());
+  }
+}
+
+void Unit1Test::searchShowsTheGroupsInTheThreeColumns() {
+  // Three groups (one of them in two folders, one of empty files) and two
+  // files without a partner.
+  const char* const files[][2] = {{"a.txt", "x"},   {"b.txt", "x"},    {"c.txt", "yy"},
+                                  {"d.txt", "zzz"}, {"e.txt", "x"},    {"sub/f.txt", "yy"},
+                                  {"g.txt", ""},    {"sub/h.txt", ""}, {"i.txt", "w"}};
+  std::map<std::string, std::string> content;  // path -> content
+  for (const auto& [name, text] : files)
+    content[Put(name, text)] = text;
+  TypeFolderAndSearch();
+
+  // Groups of equal content, the latest scanned row first in each group and
+  // the group whose latest row was scanned last first.
+  std::vector<std::string> scanned;
+  ScanOrder(dir_, &scanned);
+  QCOMPARE(scanned.size(), content.size());
+  std::vector<std::vector<std::string>> groups;
+  for (auto path = scanned.rbegin(); path != scanned.rend(); ++path) {
+    auto group = std::find_if(groups.begin(), groups.end(),
+                              [&](const auto& g) { return content[g.front()] == content[*path]; });
+    if (group == groups.end())
+      groups.push_back({*path});
+    else
+      group->push_back(*path);
+  }
+  QStringList names, folders, digests;
+  for (const auto& group : groups) {
+    if (group.size() < 2)
+      continue;
+    for (const std::string& path : group) {
+      names << QString::fromStdString(path.substr(path.rfind('/') + 1));
+      folders << QString::fromStdString(path.substr(0, path.rfind('/') + 1));
+      digests << QString::fromStdString(DigestText(content[path]));
+    }
+    names << "---";
+    folders << "---";
+    digests << "---";
+  }
+  QCOMPARE(names.size(), 3 + 2 + 2 + 3);
+  QCOMPARE(Shown(View(7)), names);
+  QCOMPARE(Shown(View(8)), folders);
+  QCOMPARE(Shown(View(9)), digests);
+  QCOMPARE(form_->ListBox7().Count(), names.size());
+  QCOMPARE(form_->ListBox7().ItemIndex(), -1);
+
+  QCOMPARE(QString::fromStdString(form_->StatusText()), kSearchDone);
+  QTRY_COMPARE(Child<QStatusBar>("StatusBar1")->currentMessage(), kSearchDone);
+}
+
+void Unit1Test::clearEmptiesListsAndFolderField() {
+  Put("a", "1");
+  Put("b", "1");
+  Put("c", "2");
+  TypeFolderAndSearch();
+  QCOMPARE(View(7)->model()->rowCount(), 3);
+  QVERIFY(form_->ListBox1().Count() > 0);  // c stays in the working lists
+
+  QTest::mouseClick(Child("Button3"), Qt::LeftButton);
+  for (TextList* list : {&form_->ListBox1(), &form_->ListBox2(), &form_->ListBox3(),
+                         &form_->ListBox4(), &form_->ListBox5(), &form_->ListBox6(),
+                         &form_->ListBox7(), &form_->ListBox8(), &form_->ListBox9()}) {
+    QCOMPARE(list->Count(), 0);
+  }
+  for (int number : {7, 8, 9})
+    QCOMPARE(View(number)->model()->rowCount(), 0);
+  QCOMPARE(Child<QLineEdit>("Edit1")->text(), QString());
+  QCOMPARE(form_->FolderText(), std::string());
+  QCOMPARE(QString::fromStdString(form_->StatusText()), kFormCleared);
+  QTRY_COMPARE(Child<QStatusBar>("StatusBar1")->currentMessage(), kFormCleared);
+}
+
+void Unit1Test::lockedFileEndsSearchWithOnePeriodAndWindowGoesOn() {
+  Put("a.txt", "same");
+  Put("b.txt", "same");
+  const std::string locked = Put("locked.txt", "other");
+  // A lock on an open file description of our own, so the scan's open is refused.
+  const int fd = ::open(locked.c_str(), O_RDONLY);
+  QVERIFY(fd >= 0);
+  QCOMPARE(::flock(fd, LOCK_EX), 0);
+
+  TypeFolderAndSearch();
+  ::close(fd);
+  const auto boxes = TakeBoxes();
+  QCOMPARE(boxes.size(), std::size_t{1});
+  QCOMPARE(boxes[0].first, QStringLiteral("Unit1_test"));
+  QCOMPARE(boxes[0].second, QString::fromStdString("Cannot open file \"" + locked +
+                                                   "\". Resource temporarily unavailable."));
+  QCOMPARE(form_->ListBox7().Count(), 0);
+  QVERIFY(QString::fromStdString(form_->StatusText()) != kSearchDone);
+
+  // Unlocked, the same window searches again.
+  QTest::mouseClick(Child("Button2"), Qt::LeftButton);
+  QCOMPARE(Shown(View(7)).size(), 3);
+  QCOMPARE(QString::fromStdString(form_->StatusText()), kSearchDone);
+}
+
+void Unit1Test::deleteWithoutSelectionShowsTheListErrorUnchanged() {
+  QTest::mouseClick(Child("Button4"), Qt::LeftButton);
+  const auto boxes = TakeBoxes();
+  QCOMPARE(boxes.size(), std::size_t{1});
+  QCOMPARE(boxes[0].first, QStringLiteral("Unit1_test"));
+  QCOMPARE(boxes[0].second, QStringLiteral("List index out of bounds (-1)"));
+}
+
+void Unit1Test::enterRunsOnlyAFocusedButton() {
+  Put("a", "1");
+  Put("b", "1");
+  TypeFolderAndSearch();
+  QCOMPARE(form_->ListBox7().Count(), 3);
+  QCOMPARE(form_->focusWidget(), Child("Button2"));  // a clicked button takes the focus
+
+  // Enter on the focused button searches again and finds the new copy.
+  Put("c", "1");
+  form_->SetStatusText("idle");
+  QTest::keyClick(Child("Button2"), Qt::Key_Return);
+  QCOMPARE(form_->ListBox7().Count(), 4);
+  QCOMPARE(form_->StatusText(), kSearchDone.toStdString());
+  Put("d", "1");
+  form_->SetStatusText("idle");
+  QTest::keyClick(Child("Button2"), Qt::Key_Enter, Qt::KeypadModifier);
+  QCOMPARE(form_->ListBox7().Count(), 5);
+
+  // Nowhere else does Enter or Esc start a command: not in the folder field,
+  // not in the list with a row selected, and Esc not even on a button.
+  Put("e", "1");
+  ClickRow(0);
+  QCOMPARE(form_->ListBox7().ItemIndex(), 0);
+  form_->SetStatusText("idle");
+  const std::string first = form_->ListBox8().Get(0) + form_->ListBox7().Get(0);
+  for (const char* name : {"Edit1", "ListBox7"}) {
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
+      QTest::keyClick(Child(name), key);
+  }
+  for (const char* name : {"Button2", "Button3", "Button4"})
+    QTest::keyClick(Child(name), Qt::Key_Escape);
+  QCOMPARE(form_->StatusText(), std::string("idle"));
+  QCOMPARE(form_->ListBox7().Count(), 5);
+  QVERIFY(Exists(first));
+}
+
+void Unit1Test::clickedRowIsDeletedFromDiskAndFromAllColumns() {
+  Put("a", "1");
+  Put("b", "1");
+  Put("c", "1");
+  TypeFolderAndSearch();
+  QCOMPARE(form_->ListBox7().Count(), 4);
+
+  ClickRow(1);
+  QCOMPARE(form_->ListBox7().ItemIndex(), 1);
+  const std::string gone = form_->ListBox8().Get(1) + form_->ListBox7().Get(1);
+  const QStringList before = Shown(View(7));
+  QTest::mouseClick(Child("Button4"), Qt::LeftButton);
+  QVERIFY(!Exists(gone));
+  QStringList after = before;
+  after.removeAt(1);
+  QCOMPARE(Shown(View(7)), after);
+  QCOMPARE(View(8)->model()->rowCount(), 3);
+  QCOMPARE(View(9)->model()->rowCount(), 3);
+  QCOMPARE(form_->ListBox7().ItemIndex(), -1);
+
+  // With nothing selected, a second press touches nothing.
+  QTest::mouseClick(Child("Button4"), Qt::LeftButton);
+  QCOMPARE(TakeBoxes().size(), std::size_t{1});
+  QCOMPARE(Shown(View(7)), after);
+}
+
+void Unit1Test::nonUtf8NameIsShownDecodedAndDeletedByItsBytes() {
+  const std::string raw = Put("caf\xE9.txt", "same");
+  const std::string plain = Put("cafe.txt", "same");
+  TypeFolderAndSearch();
+  QCOMPARE(form_->ListBox7().Count(), 3);
+  const int row = form_->ListBox7().Get(0) == "caf\xE9.txt" ? 0 : 1;
+  QCOMPARE(form_->ListBox7().Get(row), std::string("caf\xE9.txt"));
+  QCOMPARE(Shown(View(7)).at(row), QStringLiteral("caf\uFFFD.txt"));
+
+  ClickRow(row);
+  QTest::mouseClick(Child("Button4"), Qt::LeftButton);
+  QVERIFY(!Exists(raw));
+  QVERIFY(Exists(plain));
+  QCOMPARE(Shown(View(7)), QStringList({"cafe.txt", "---"}));
+}
+
+void Unit1Test::closeDuringSearchWaitsForTheSearchToEnd() {
+  for (int i = 0; i < 5; ++i)
+    Put("f" + std::to_string(i), i < 2 ? "dup" : std::to_string(i));
+  bool visible_after_close = false;
+  std::string status_at_close;
+  // Delivered by the scan's event processing after the first file.
+  QTimer::singleShot(0, form_.get(), [&] {
+    status_at_close = form_->StatusText();
+    form_->close();
+    visible_after_close = form_->isVisible();
+  });
+  TypeFolderAndSearch();
+  QVERIFY(status_at_close.starts_with(dir_));  // the scan was running
+  QVERIFY(visible_after_close);
+  QCOMPARE(QString::fromStdString(form_->StatusText()), kSearchDone);
+  QCOMPARE(form_->ListBox7().Count(), 3);
+  QVERIFY(!form_->isVisible());
+}
+
+void Unit1Test::commandsClickedDuringScanRunNestedAndScanGoesOn() {
+  const int files = 6;
+  for (int i = 0; i < files; ++i)
+    Put("f" + std::to_string(i), std::to_string(i));
+  int scanned_before_clear = -1;
+  bool cleared_at_once = false;
+  QTimer::singleShot(0, form_.get(), [&] {
+    scanned_before_clear = form_->ListBox1().Count();
+    QTest::mouseClick(Child("Button3"), Qt::LeftButton);
+    cleared_at_once =
+        form_->ListBox1().Count() == 0 && form_->StatusText() == kFormCleared.toStdString();
+  });
+  // A failing command inside the scan ends alone.
+  QTimer::singleShot(0, Child<QPushButton>("Button4"), &QPushButton::click);
+  TypeFolderAndSearch();
+  QVERIFY(scanned_before_clear >= 1 && scanned_before_clear < files);
+  QVERIFY(cleared_at_once);
+  QCOMPARE(TakeBoxes().size(), std::size_t{1});
+  // The outer scan went on after the clear, with the rest of the files.
+  QCOMPARE(form_->ListBox1().Count(), files - scanned_before_clear);
+  QCOMPARE(QString::fromStdString(form_->StatusText()), kSearchDone);
+  QCOMPARE(Child<QLineEdit>("Edit1")->text(), QString());
+}
+
+// Not a check but a picture of the window after a search, kept beside the
+// build (or where DUPFIND_SCREENSHOT says) for anyone to look at.
+void Unit1Test::screenshot() {
+  Put("Documents/report.pdf", "%PDF-1.4 quarterly report");
+  Put("Documents/notes.txt", "call the plumber");
+  Put("Photos/photo.jpg", "JFIF holiday photo");
+  Put("Photos/photo (copy).jpg", "JFIF holiday photo");
+  Put("Music/song.mp3", "ID3 song");
+  Put("Backup/report.pdf", "%PDF-1.4 quarterly report");
+  Put("Backup/photo.jpg", "JFIF holiday photo");
+  TypeFolderAndSearch();
+  QCOMPARE(form_->ListBox7().Count(), 7);
+  QTRY_COMPARE(Child<QStatusBar>("StatusBar1")->currentMessage(), kSearchDone);
+
+  QString path = qEnvironmentVariable("DUPFIND_SCREENSHOT");
+  if (path.isEmpty())
+    path = QStringLiteral(DUPFIND_ARTEFACT_DIR "/Unit1_window.png");
+  QVERIFY2(form_->grab().save(path), qPrintable(path));
+  QCOMPARE(QImage(path).size(), form_->size() * form_->devicePixelRatio());
+}
+
+}  // namespace dupfind
+
+DUPFIND_QTEST_MAIN(dupfind::Unit1Test)
+#include "Unit1_test.moc"
