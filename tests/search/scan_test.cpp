@@ -1,0 +1,214 @@
+#include "search/scan.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/search/temp_tree.h"
+
+namespace dupfind {
+namespace {
+
+using test::FileLock;
+using test::Listing;
+using test::LockedError;
+using test::Rows;
+using test::TempDir;
+using Strings = std::vector<std::string>;
+using Row = std::tuple<std::string, std::string, std::string>;  // name, folder, digest text
+
+constexpr char kEmpty[] = "D41D8CD98F00B204E9800998ECF8427E";  // MD5 of ""
+constexpr char kA[] = "0CC175B9C0F1B6A831C399E269772661";      // of "a"
+constexpr char kAbc[] = "900150983CD24FB0D6963F7D28E17F72";    // of "abc"
+
+// The first of `names` that the listing of `folder` returns.
+std::string FirstListed(const std::string& folder, const Strings& names) {
+  for (const std::string& entry : Listing(folder)) {
+    if (std::find(names.begin(), names.end(), entry) != names.end())
+      return entry;
+  }
+  return "";
+}
+
+int OpenDescriptors() {
+  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                        std::filesystem::directory_iterator()));
+}
+
+class ScanTest : public test::FormTest {
+ protected:
+  std::vector<Row> SortedRows() {
+    std::vector<Row> rows;
+    for (int i = 0; i < form.ListBox1().Count(); ++i)
+      rows.emplace_back(form.ListBox1().Get(i), form.ListBox2().Get(i), form.ListBox3().Get(i));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  }
+  void ClearWorkingLists() {
+    form.ListBox1().Clear();
+    form.ListBox2().Clear();
+    form.ListBox3().Clear();
+  }
+};
+
+TEST_F(ScanTest, SubfolderRowsComeWhereTheListingMeetsTheSubfolder) {
+  TempDir tree;
+  tree.File("S/z", "z");
+  // The file system keeps its own order: add files until S has one on each side.
+  for (int n = 0;
+       n < 2 || Listing(tree.path()).front() == "S" || Listing(tree.path()).back() == "S"; ++n) {
+    tree.File("f" + std::to_string(n), std::to_string(n));
+  }
+  Strings names, folders;
+  for (const std::string& entry : Listing(tree.path())) {
+    names.push_back(entry == "S" ? "z" : entry);
+    folders.push_back(tree.folder() + (entry == "S" ? "S/" : ""));
+  }
+  ScanFolder(tree.path());
+  EXPECT_EQ(Rows(form.ListBox1()), names);
+  EXPECT_EQ(Rows(form.ListBox2()), folders);
+  EXPECT_EQ(form.ListBox3().Count(), form.ListBox1().Count());
+}
+
+TEST_F(ScanTest, FolderColumnIsTheFolderAsTypedEndingInOneSlash) {
+  TempDir tree;
+  tree.File("a", "abc");
+  tree.File("sub/deeper/b", "");
+  ScanFolder(tree.path());
+  const std::vector<Row> rows = SortedRows();
+  EXPECT_EQ(rows, (std::vector<Row>{{"a", tree.folder(), kAbc},
+                                    {"b", tree.folder() + "sub/deeper/", kEmpty}}));
+  ClearWorkingLists();
+  ScanFolder(tree.folder());
+  EXPECT_EQ(SortedRows(), rows);
+
+  ClearWorkingLists();
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(tree.path());
+  ScanFolder("sub");
+  ScanFolder("./sub/");
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(Rows(form.ListBox2()), (Strings{"sub/deeper/", "./sub/deeper/"}));
+}
+
+TEST_F(ScanTest, HiddenAndOddlyNamedFilesAreRecordedAsTheyStand) {
+  TempDir tree;
+  tree.File(".hidden", "abc");
+  tree.File(".dot/two\nlines", "");
+  tree.File("na\xefve \xff", "a");  // not UTF-8
+  ScanFolder(tree.path());
+  EXPECT_EQ(SortedRows(), (std::vector<Row>{{".hidden", tree.folder(), kAbc},
+                                            {"na\xefve \xff", tree.folder(), kA},
+                                            {"two\nlines", tree.folder() + ".dot/", kEmpty}}));
+}
+
+TEST_F(ScanTest, FoldersWithoutFilesGiveNoRowsAndNoError) {
+  TempDir tree;
+  std::filesystem::create_directories(tree.folder() + "empty/emptier");
+  const std::string file = tree.File("plain", "abc");
+  form.SetStatusText("before");
+  // Were "" taken for "/", the first file digested would stop it here.
+  form.on_process_messages = [] { throw std::runtime_error("a file was digested"); };
+  for (const std::string& folder :
+       {tree.folder() + "empty", tree.folder() + "missing", file, std::string()}) {
+    ScanFolder(folder);
+  }
+  EXPECT_EQ(form.ListBox1().Count() + form.ListBox2().Count() + form.ListBox3().Count(), 0);
+  EXPECT_EQ(form.StatusText(), "before");
+}
+
+// A scan that walks a folder again never ends here (ctest's timeout catches it).
+TEST_F(ScanTest, LinkLoopsEndAndEveryFileIsRecordedOnce) {
+  TempDir tree;
+  tree.File("x", "a");
+  tree.File("S/y", "");
+  tree.Link("S/up", "..");
+  tree.Link("S/T", tree.path());
+  tree.Link("self", ".");
+  ScanFolder(tree.path());
+  EXPECT_EQ(SortedRows(),
+            (std::vector<Row>{{"x", tree.folder(), kA}, {"y", tree.folder() + "S/", kEmpty}}));
+}
+
+TEST_F(ScanTest, FoldersAndFilesMetTwiceGiveOneRowAndOtherEntriesNone) {
+  TempDir tree, elsewhere;
+  tree.File("real/f", "abc");
+  tree.Link("l1", "real");
+  tree.Link("l2", tree.folder() + "real");
+  const std::string g = tree.File("g", "");
+  ASSERT_EQ(::link(g.c_str(), (tree.folder() + "hard").c_str()), 0);
+  tree.Link("sym", "g");
+  tree.Link("abs", g);
+  elsewhere.File("o", "a");
+  tree.Link("out", elsewhere.path());  // outside the tree: walked through the link
+  ASSERT_EQ(::mkfifo((tree.folder() + "pipe").c_str(), 0600), 0);  // never opened: would block
+  tree.Link("dangling", "nowhere");
+  ScanFolder(tree.path());
+
+  const std::string folder = FirstListed(tree.path(), {"real", "l1", "l2"});
+  const std::string file = FirstListed(tree.path(), {"g", "hard", "sym", "abs"});
+  std::vector<Row> expected{{"f", tree.folder() + folder + "/", kAbc},
+                            {file, tree.folder(), kEmpty},
+                            {"o", tree.folder() + "out/", kA}};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(SortedRows(), expected);
+}
+
+TEST_F(ScanTest, EachFileIsShownInTheStatusBeforeEventsRunOnce) {
+  TempDir tree;
+  tree.File("a", "a");
+  tree.File("b", "b");
+  tree.File("sub/c", "c");
+  Strings statuses;
+  form.on_process_messages = [&] {
+    EXPECT_EQ(form.ListBox3().Count(), static_cast<int>(statuses.size()) + 1);  // row complete
+    statuses.push_back(form.StatusText());
+  };
+  ScanFolder(tree.path());
+  ASSERT_EQ(statuses.size(), 3u);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(statuses[i], form.ListBox2().Get(i) + form.ListBox1().Get(i));
+}
+
+TEST_F(ScanTest, FileThatCannotBeOpenedEndsTheScanWithoutItsDigest) {
+  TempDir tree;
+  for (const char* name : {"a", "b", "c"})
+    tree.File(name, name);
+  const Strings listed = Listing(tree.path());
+  form.SetStatusText("before");
+  {  // the first file met: nothing digested, the status stays
+    FileLock lock(tree.folder() + listed[0]);
+    EXPECT_ERROR_TEXT(ScanFolder(tree.path()), LockedError(tree.folder() + listed[0]));
+    EXPECT_EQ(Rows(form.ListBox1()), (Strings{listed[0]}));
+    EXPECT_EQ(Rows(form.ListBox2()), (Strings{tree.folder()}));
+    EXPECT_EQ(form.ListBox3().Count(), 0);
+    EXPECT_EQ(form.StatusText(), "before");
+  }
+  ClearWorkingLists();
+  FileLock lock(tree.folder() + listed[2]);  // the last one
+  EXPECT_ERROR_TEXT(ScanFolder(tree.path()), LockedError(tree.folder() + listed[2]));
+  EXPECT_EQ(Rows(form.ListBox1()), listed);
+  EXPECT_EQ(Rows(form.ListBox2()), Strings(3, tree.folder()));
+  EXPECT_EQ(form.ListBox3().Count(), 2);
+  EXPECT_EQ(form.StatusText(), tree.folder() + listed[1]);
+}
+
+TEST_F(ScanTest, ListingsOpenOnThePathAreClosedWhenTheErrorPasses) {
+  TempDir tree;
+  const std::string locked = tree.File("d1/d2/d3/locked", "x");
+  FileLock lock(locked);
+  const int before = OpenDescriptors();
+  EXPECT_ERROR_TEXT(ScanFolder(tree.path()), LockedError(locked));
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+}  // namespace
+}  // namespace dupfind

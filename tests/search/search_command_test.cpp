@@ -1,0 +1,135 @@
+#include "search/search_command.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/search/temp_tree.h"
+
+namespace dupfind {
+namespace {
+
+using test::FileLock;
+using test::Listing;
+using test::LockedError;
+using test::Rows;
+using test::TempDir;
+using Strings = std::vector<std::string>;
+
+constexpr char kDone[] = "Поиск дублей завершен";
+constexpr char kAbc[] = "900150983CD24FB0D6963F7D28E17F72";  // MD5 of "abc"
+constexpr char kMessageDigest[] = "F96B697D7CB7938D525A2F31AAF161D0";
+
+class SearchTest : public test::FormTest {
+ protected:
+  std::vector<TextList*> Lists() {
+    return {&form.ListBox1(), &form.ListBox2(), &form.ListBox3(),
+            &form.ListBox4(), &form.ListBox5(), &form.ListBox6(),
+            &form.ListBox7(), &form.ListBox8(), &form.ListBox9()};
+  }
+  void FillEveryList() {
+    for (TextList* list : Lists())
+      list->Add("junk");
+  }
+  // The nine lists, ListBox1 first.
+  std::vector<Strings> Columns() {
+    std::vector<Strings> columns;
+    for (TextList* list : Lists())
+      columns.push_back(Rows(*list));
+    return columns;
+  }
+};
+
+TEST_F(SearchTest, EmptiesEveryListAndReportsTheEnd) {
+  TempDir tree;
+  FillEveryList();
+  form.SetFolderText(tree.folder() + "missing");
+  SearchDuplicates();
+  EXPECT_EQ(Columns(), std::vector<Strings>(9));
+  EXPECT_EQ(form.StatusText(), kDone);
+}
+
+TEST_F(SearchTest, ReportsCopiesAndGivesTheSameColumnsWhenRunAgain) {
+  TempDir tree;
+  tree.File("a", "abc");
+  tree.File("b", "abc");
+  tree.File("c", "message digest");
+  Strings copies;  // latest scanned first
+  for (const std::string& name : Listing(tree.path())) {
+    if (name != "c")
+      copies.insert(copies.begin(), name);
+  }
+  const std::string folder = tree.folder();
+  FillEveryList();
+  form.SetFolderText(tree.path());
+
+  SearchDuplicates();
+  const std::vector<Strings> first = Columns();
+  EXPECT_EQ(first[0], Strings{"c"});
+  EXPECT_EQ(first[1], Strings{folder});
+  EXPECT_EQ(first[2], Strings{kMessageDigest});
+  EXPECT_EQ(first[3].size() + first[4].size() + first[5].size(), 0u);
+  EXPECT_EQ(first[6], (Strings{copies[0], copies[1], "---"}));
+  EXPECT_EQ(first[7], (Strings{folder, folder, "---"}));
+  EXPECT_EQ(first[8], (Strings{kAbc, kAbc, "---"}));
+  EXPECT_EQ(form.StatusText(), kDone);
+  form.SetStatusText("");
+  SearchDuplicates();
+  EXPECT_EQ(Columns(), first);
+  EXPECT_EQ(form.StatusText(), kDone);
+}
+
+TEST_F(SearchTest, ScanErrorLeavesResultsEmptyAndTheWorkingRowsAsGathered) {
+  TempDir tree;
+  for (const char* name : {"a", "b", "c"})
+    tree.File(name, "abc");  // all alike: a grouping would report them
+  const Strings listed = Listing(tree.path());
+  FileLock lock(tree.folder() + listed[2]);
+  FillEveryList();
+  form.SetFolderText(tree.path());
+
+  EXPECT_ERROR_TEXT(SearchDuplicates(), LockedError(tree.folder() + listed[2]));
+  EXPECT_EQ(Columns(),
+            (std::vector<Strings>{
+                listed, Strings(3, tree.folder()), {kAbc, kAbc}, {}, {}, {}, {}, {}, {}}));
+  EXPECT_EQ(form.StatusText(), tree.folder() + listed[1]);
+}
+
+// A search started from inside the scan (a click handled while events run)
+// that fails leaves the digest list one row short; the outer scan goes on,
+// and its grouping fails on its first read.
+TEST_F(SearchTest, FailedSearchNestedInTheScanMakesTheOuterSearchFail) {
+  TempDir outer, inner;
+  for (const char* name : {"o1", "o2", "o3"})
+    outer.File(name, "abc");
+  const std::string locked = inner.File("locked", "x");
+  FileLock lock(locked);
+  const Strings listed = Listing(outer.path());
+
+  bool nested = false;
+  std::string nested_error;
+  form.on_process_messages = [&] {
+    if (nested)
+      return;
+    nested = true;
+    form.SetFolderText(inner.path());
+    try {
+      SearchDuplicates();
+    } catch (const Error& error) {  // the window shows it and goes on
+      nested_error = error.what();
+    }
+  };
+  form.SetFolderText(outer.path());
+
+  EXPECT_ERROR_TEXT(SearchDuplicates(), "List index out of bounds (2)");
+  EXPECT_EQ(nested_error, LockedError(locked));
+  // The nested search emptied the first outer row; the outer scan added two more.
+  EXPECT_EQ(Rows(form.ListBox1()), (Strings{"locked", listed[1], listed[2]}));
+  EXPECT_EQ(Rows(form.ListBox3()), (Strings{kAbc, kAbc}));
+  EXPECT_EQ(form.ListBox7().Count() + form.ListBox8().Count() + form.ListBox9().Count(), 0);
+  EXPECT_EQ(form.StatusText(), outer.folder() + listed[2]);
+}
+
+}  // namespace
+}  // namespace dupfind
