@@ -32,6 +32,7 @@ class AboutWindowTest : public QObject {
   void showsWithoutModalityOnce();
   void closingHidesAndKeepsContents();
   void focusReturnsToLastTextBox();
+  void destroyedWhileTextBoxHasFocus();
   void links_data();
   void links();
 
@@ -221,6 +222,19 @@ void AboutWindowTest::focusReturnsToLastTextBox() {
   ClickAbout();
   QVERIFY(QTest::qWaitForWindowActive(form2_.get()));
   QCOMPARE(QApplication::focusWidget(), memo1);
+}
+
+void AboutWindowTest::destroyedWhileTextBoxHasFocus() {
+  // At the program's end the About window goes while a text box of it may
+  // hold the focus; the focus moves on while its controls are being deleted.
+  ClickAbout();
+  QVERIFY(QTest::qWaitForWindowActive(form2_.get()));
+  Child<QWidget>(form2_.get(), "Memo2")->setFocus();
+  QCOMPARE(QApplication::focusWidget()->objectName(), QString("Memo2"));
+  form2_.reset();
+  QCOMPARE(Form2, nullptr);
+  QVERIFY(QApplication::focusWidget() == nullptr ||
+          QApplication::focusWidget()->window() == form1_.get());
 }
 
 void AboutWindowTest::links_data() {
