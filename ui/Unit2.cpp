@@ -98,6 +98,9 @@ TForm2::TForm2(QWidget* parent)
 }
 
 TForm2::~TForm2() {
+  // The focus leaves the text boxes while QWidget's destructor deletes them,
+  // after this class's members are gone: the focus watcher must not see it.
+  QObject::disconnect(qApp, &QApplication::focusChanged, this, nullptr);
   if (Form2 == this)
     Form2 = nullptr;
 }
