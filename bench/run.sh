@@ -15,8 +15,9 @@
 # Method: every tree is read once before it is timed, so all tools find it in
 # the page cache. The runs are interleaved (run 1 of every tool, then run 2...)
 # so that a passing disturbance hits all tools alike; the tables give medians.
-# Wall time is taken around each command; peak memory is GNU time's maximum
-# resident set. md5sum gets the tree's file list, made once beforehand with
+# Wall time is taken around each command; CPU time (user + system) and peak
+# memory (maximum resident set) come from GNU time. CPU time varies less than
+# wall time when other work shares the machine. md5sum gets the tree's file list, made once beforehand with
 # find and fed through xargs; the other tools walk the tree themselves, so the
 # listing alone (find) is timed as a row of its own. jdupes and fdupes run with
 # -q, which only hides their progress display. Progress goes to standard
@@ -76,18 +77,18 @@ tool_command() {
   esac
 }
 
-# Runs `tool` once on `tree` and appends "seconds peak-KiB" to
+# Runs `tool` once on `tree` and appends "seconds peak-KiB cpu-seconds" to
 # $work/TREE.TOOL; headless_search's own clock goes to $work/TREE.search.
 time_once() {
   local tool=$1 tree=$2 start end
   local cmd=()
   tool_command "$tool" "$out/$tree" "$work/$tree.list"
   start=$EPOCHREALTIME
-  if ! /usr/bin/time -f '%M' -o "$work/rss" "${cmd[@]}" >/dev/null 2>"$work/stderr"; then
+  if ! /usr/bin/time -f '%M %U %S' -o "$work/rss" "${cmd[@]}" >/dev/null 2>"$work/stderr"; then
     die "$tool failed on $tree: $(tail -n 3 "$work/stderr")"
   fi
   end=$EPOCHREALTIME
-  echo "$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }') $(tail -n 1 "$work/rss")" \
+  tail -n 1 "$work/rss" | awk -v a="$start" -v b="$end" '{ printf "%.4f %s %.2f\n", b - a, $1, $2 + $3 }' \
     >>"$work/$tree.$tool"
   if [ "$tool" = headless_search ]; then
     # "files N, bytes B, seconds S": the search alone, without start-up and output
@@ -190,15 +191,17 @@ echo "## Whole search, files in the page cache"
 echo
 echo "$(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory," \
   "$(awk -F ': ' '/model name/ { print $2; exit }' /proc/cpuinfo); load average $load_before before, $load_after after."
-echo "Medians of $runs interleaved runs; ratio = headless_search median / tool median (below 1: headless_search is faster)."
+echo "Medians of $runs interleaved runs; ratio = headless_search median / tool median (below 1: headless_search is faster);"
+echo "CPU = user + system time, CPU ratio likewise."
 echo
-echo "| tree | files | MiB | tool | median s | fastest–slowest s | ratio | peak memory MiB |"
-echo "|---|---:|---:|---|---:|---:|---:|---:|"
+echo "| tree | files | MiB | tool | median s | fastest–slowest s | ratio | CPU s | CPU ratio | peak memory MiB |"
+echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|"
 declare -A med peak
 for tree in $trees; do
   files=$(tr -cd '\0' <"$work/$tree.list" | wc -c)
   mib=$(xargs -0 -a "$work/$tree.list" stat -c %s | awk '{ s += $1 } END { printf "%.0f", s / 1048576 }')
   hs=$(column_of "$work/$tree.headless_search" 1 | median)
+  hs_cpu=$(column_of "$work/$tree.headless_search" 3 | median)
   # shellcheck disable=SC2207
   tools=(headless_search md5sum jdupes fdupes find $(window_tools "$tree"))
   for tool in "${tools[@]}"; do
@@ -215,12 +218,14 @@ for tree in $trees; do
       window_search) label="window_search (offscreen)" ;;
       *) label=$tool ;;
     esac
+    cpu=$(column_of "$f" 3 | median)
     ratio=$(awk -v a="$hs" -v b="$m" 'BEGIN { printf "%.2f", a / b }')
-    [ "$tool" = find ] && ratio="–"
-    echo "| $tree | $files | $mib | $label | $(fmt "$m" %.3f) | $(fmt "$lo" %.3f)–$(fmt "$hi" %.3f) | $ratio | $(kib_to_mib "${peak[$tree.$tool]}") |"
+    cpu_ratio=$(awk -v a="$hs_cpu" -v b="$cpu" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "–" }')
+    [ "$tool" = find ] && ratio="–" && cpu_ratio="–"
+    echo "| $tree | $files | $mib | $label | $(fmt "$m" %.3f) | $(fmt "$lo" %.3f)–$(fmt "$hi" %.3f) | $ratio | $(fmt "$cpu" %.2f) | $cpu_ratio | $(kib_to_mib "${peak[$tree.$tool]}") |"
   done
   s=$(median <"$work/$tree.search")
-  echo "| $tree | | | headless_search, the search alone (its own clock) | $(fmt "$s" %.3f) | | | |"
+  echo "| $tree | | | headless_search, the search alone (its own clock) | $(fmt "$s" %.3f) | | | | | |"
 done
 echo
 
