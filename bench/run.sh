@@ -228,6 +228,10 @@ for tree in $trees; do
   echo "| $tree | | | headless_search, the search alone (its own clock) | $(fmt "$s" %.3f) | | | | | |"
 done
 echo
+echo "Commands, each with standard output to /dev/null (TREE is the tree's folder under $out):"
+echo "\`headless_search TREE\`; \`xargs -0 -a LIST md5sum\` with LIST made once by \`find TREE -type f -print0\`;"
+echo "\`jdupes -r -q TREE\`; \`fdupes -r -q TREE\`; \`find TREE -type f -print0\`."
+echo
 
 # An aim, "met" or "MISSED" with the figures: VALUE must stay below LIMIT, or
 # reach it at most when the last argument is "at-most".
