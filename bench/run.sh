@@ -268,5 +268,6 @@ echo
 if [ "$scale" = 1 ]; then
   "$build/bench/grouping_bench"
 else
-  "$build/bench/grouping_bench" --sizes "$((10000 / scale + 1)),$((100000 / scale + 1)),$((1000000 / scale + 1))"
+  "$build/bench/grouping_bench" --sizes "$((10000 / scale + 1)),$((100000 / scale + 1)),$((1000000 / scale + 1))" \
+    --cap "$(awk -v s="$scale" 'BEGIN { print 60 / s }')"
 fi
