@@ -80,11 +80,9 @@ void QuadraticGrouping(dupfind::MainForm& form) {
   dupfind::TextList& group_folders = form.ListBox5();
   dupfind::TextList& group_digests = form.ListBox6();
   const int n = names.Count();
-  if (n == 0)
-    return;
+  if (n == 0) return;
   for (int i = n - 1; i >= 0; --i) {
-    if (i >= names.Count())
-      continue;
+    if (i >= names.Count()) continue;
     for (int j = names.Count() - 1; j >= 0; --j) {
       if (digests.Get(i) == digests.Get(j)) {
         group_names.Add(names.Get(j));
@@ -165,8 +163,7 @@ std::vector<int> ParseSizes(const char* text) {
   for (const char* p = text; *p != '\0';) {
     char* end = nullptr;
     const long size = std::strtol(p, &end, 10);
-    if (end == p || size < 0 || size > 100000000)
-      return {};
+    if (end == p || size < 0 || size > 100000000) return {};
     sizes.push_back(static_cast<int>(size));
     p = *end == ',' ? end + 1 : end;
   }
@@ -221,8 +218,7 @@ int main(int argc, char** argv) {
     }
     dupfind::PlainForm& linear = *last;
     const double linear_seconds = Median(times);
-    if (count == sizes.back())
-      largest_linear = linear_seconds;
+    if (count == sizes.back()) largest_linear = linear_seconds;
     int groups = 0;
     for (int i = 0; i < linear.ListBox9().Count(); ++i)
       groups += linear.ListBox9().Get(i) == "---";

@@ -30,8 +30,7 @@ std::uint64_t BytesDigested(dupfind::MainForm& form) {
   }
   for (int i = 0; i < form.ListBox7().Count(); ++i) {
     const std::string folder = form.ListBox8().Get(i);
-    if (folder != "---")
-      bytes += FileSize(folder + form.ListBox7().Get(i));
+    if (folder != "---") bytes += FileSize(folder + form.ListBox7().Get(i));
   }
   return bytes;
 }

@@ -128,8 +128,7 @@ Tree MixedTree(std::size_t scale) {
   Random random(tree.seed);
   // One empty original in a hundred; the others log-uniform from 1 B to 1 MiB.
   tree.files = Contents(random, count, count / 5, [](Random& r) -> std::uint64_t {
-    if (r.Below(100) == 0)
-      return 0;
+    if (r.Below(100) == 0) return 0;
     return static_cast<std::uint64_t>(std::llround(std::exp2(20.0 * r.Unit())));
   });
   // 6 folders on the first level (a0-a5), 4 beneath each on the next three
@@ -184,8 +183,7 @@ void Describe(Tree& tree, std::size_t scale) {
 void WriteFile(const fs::path& path, const File& file, const Tree& tree,
                std::vector<std::uint64_t>& buffer) {
   std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr)
-    throw std::runtime_error("cannot create " + path.string());
+  if (out == nullptr) throw std::runtime_error("cannot create " + path.string());
   std::uint64_t seed = tree.seed ^ (file.content * 0xD1B54A32D192ED03ull);
   Random random(SplitMix64(seed));
   std::uint64_t left = file.size;
@@ -197,8 +195,7 @@ void WriteFile(const fs::path& path, const File& file, const Tree& tree,
       throw std::runtime_error("cannot write " + path.string());
     left -= piece;
   }
-  if (std::fclose(out) != 0)
-    throw std::runtime_error("cannot write " + path.string());
+  if (std::fclose(out) != 0) throw std::runtime_error("cannot write " + path.string());
 }
 
 std::string ReadText(const fs::path& path) {
@@ -244,8 +241,7 @@ int main(int argc, char** argv) {
   }
   const fs::path top = args[0];
   std::vector<std::string> names(args.begin() + 1, args.end());
-  if (names.empty())
-    names = {"small", "mixed", "large"};
+  if (names.empty()) names = {"small", "mixed", "large"};
   try {
     fs::create_directories(top);
     for (const std::string& name : names) {

@@ -41,11 +41,13 @@ int main(int argc, char** argv) {
     seconds = std::chrono::steady_clock::now() - start;
     done = true;
   });
-  while (!done && !failed) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  while (!done && !failed)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   if (failed) return 1;
 
   int files = form1.ListBox1().Count();
-  for (int i = 0; i < form1.ListBox8().Count(); ++i) files += form1.ListBox8().Get(i) != "---";
+  for (int i = 0; i < form1.ListBox8().Count(); ++i)
+    files += form1.ListBox8().Get(i) != "---";
   std::fprintf(stderr, "files %d, seconds %.3f\n", files, seconds.count());
   return 0;
 }

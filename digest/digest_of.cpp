@@ -19,8 +19,7 @@ Digest DigestOfStream(Stream& stream) {
       const std::size_t delivered = stream.Read(buffer, sizeof buffer);
       total += delivered;
       MD5Update(context, buffer, delivered);
-      if (delivered == 0 || total == size)
-        break;
+      if (delivered == 0 || total == size) break;
     }
   } catch (...) {
     try {

@@ -9,8 +9,7 @@ std::string AbsolutePath(const std::string& path) {
   namespace fs = std::filesystem;
   std::error_code ignored;
   fs::path absolute = fs::absolute(fs::path(path), ignored);
-  if (absolute.empty())
-    absolute = fs::path(path);  // no current folder: keep the text as given
+  if (absolute.empty()) absolute = fs::path(path);  // no current folder: keep the text as given
   return absolute.lexically_normal().native();
 }
 
@@ -18,8 +17,7 @@ std::string SystemErrorText(int error_number) {
   std::string text = std::strerror(error_number);
   while (!text.empty()) {
     const unsigned char last = static_cast<unsigned char>(text.back());
-    if (last != ' ' && last != '.' && last >= 0x20 && last != 0x7F)
-      break;
+    if (last != ' ' && last != '.' && last >= 0x20 && last != 0x7F) break;
     text.pop_back();
   }
   return text;

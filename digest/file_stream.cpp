@@ -31,8 +31,7 @@ bool LockingUnsupported(int error_number) {
 
 FileStream::FileStream(const std::string& path)
     : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {
-  if (fd_ < 0)
-    throw OpenError(path_, errno);
+  if (fd_ < 0) throw OpenError(path_, errno);
   struct stat status;
   int refusal = 0;
   if (::fstat(fd_, &status) != 0) {
@@ -58,30 +57,25 @@ FileStream::~FileStream() {
 
 std::uint64_t FileStream::Size() {
   struct stat status;
-  if (::fstat(fd_, &status) != 0)
-    throw ReadError(path_, errno);
+  if (::fstat(fd_, &status) != 0) throw ReadError(path_, errno);
   return static_cast<std::uint64_t>(status.st_size);
 }
 
 std::uint64_t FileStream::Position() {
   const off_t position = ::lseek(fd_, 0, SEEK_CUR);
-  if (position < 0)
-    throw ReadError(path_, errno);
+  if (position < 0) throw ReadError(path_, errno);
   return static_cast<std::uint64_t>(position);
 }
 
 void FileStream::Seek(std::uint64_t position) {
-  if (::lseek(fd_, static_cast<off_t>(position), SEEK_SET) < 0)
-    throw ReadError(path_, errno);
+  if (::lseek(fd_, static_cast<off_t>(position), SEEK_SET) < 0) throw ReadError(path_, errno);
 }
 
 std::size_t FileStream::Read(void* buffer, std::size_t size) {
   for (;;) {
     const ssize_t delivered = ::read(fd_, buffer, size);
-    if (delivered >= 0)
-      return static_cast<std::size_t>(delivered);
-    if (errno != EINTR)
-      throw ReadError(path_, errno);
+    if (delivered >= 0) return static_cast<std::size_t>(delivered);
+    if (errno != EINTR) throw ReadError(path_, errno);
   }
 }
 

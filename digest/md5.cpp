@@ -165,8 +165,7 @@ void MD5Update(MD5Context& context, const void* input, std::size_t length) {
     i = part_length + blocks * 64;
     index = 0;
   }
-  if (length > i)
-    std::memcpy(&context.buffer[index], bytes + i, length - i);
+  if (length > i) std::memcpy(&context.buffer[index], bytes + i, length - i);
 }
 
 void MD5Final(Digest& digest, MD5Context& context) {

@@ -24,12 +24,10 @@ bool IsGone(int error_number) {
 void DeleteIfUnchanged(const std::string& path, const std::string& digest) {
   struct stat status;
   if (::lstat(path.c_str(), &status) != 0) {
-    if (IsGone(errno))
-      return;
+    if (IsGone(errno)) return;
     throw FileError("Cannot delete", path, errno);
   }
-  if (S_ISDIR(status.st_mode))
-    return;  // a folder now stands there: not ours to delete
+  if (S_ISDIR(status.st_mode)) return;  // a folder now stands there: not ours to delete
 
   // The lock is held from the check to the deletion, so programs that honour
   // it cannot change the file in between.
@@ -38,8 +36,7 @@ void DeleteIfUnchanged(const std::string& path, const std::string& digest) {
     throw Error("File \"" + AbsolutePath(path) + "\" has changed since the search");
   }
   if (::unlink(path.c_str()) != 0) {
-    if (IsGone(errno))
-      return;
+    if (IsGone(errno)) return;
     throw FileError("Cannot delete", path, errno);
   }
 }
@@ -53,8 +50,7 @@ void DeleteSelected() {
   const std::string name = form.ListBox7().Get(selected);
   const std::string digest = form.ListBox9().Get(selected);
 
-  if (!(name == kSeparator && folder == kSeparator))
-    DeleteIfUnchanged(folder + name, digest);
+  if (!(name == kSeparator && folder == kSeparator)) DeleteIfUnchanged(folder + name, digest);
 
   form.ListBox8().Delete(selected);
   form.ListBox9().Delete(selected);

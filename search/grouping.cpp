@@ -63,8 +63,7 @@ const std::string kSeparator = "---";
 void GroupDuplicates() {
   MainForm& form = *Form1;
   const int count = form.ListBox1().Count();
-  if (count == 0)
-    return;
+  if (count == 0) return;
 
   // Read from the last row down, digest first: a short digest list fails on
   // its first read, at position count - 1, before anything is written.
@@ -79,8 +78,7 @@ void GroupDuplicates() {
   const Groups groups = GroupByDigest(rows);
   std::vector<bool> reported(rows.size(), false);
   for (std::size_t group = 0; group < groups.first.size(); ++group) {
-    if (groups.size[group] < 2)
-      continue;
+    if (groups.size[group] < 2) continue;
     for (int i = groups.first[group]; i >= 0; i = groups.next[i]) {
       Append(form.ListBox7(), form.ListBox8(), form.ListBox9(), std::move(rows[i]));
       reported[i] = true;
@@ -93,8 +91,7 @@ void GroupDuplicates() {
   form.ListBox2().Clear();
   form.ListBox3().Clear();
   for (int i = 0; i < count; ++i) {
-    if (!reported[i])
-      Append(form.ListBox1(), form.ListBox2(), form.ListBox3(), std::move(rows[i]));
+    if (!reported[i]) Append(form.ListBox1(), form.ListBox2(), form.ListBox3(), std::move(rows[i]));
   }
   form.ListBox4().Clear();
   form.ListBox5().Clear();

@@ -58,8 +58,7 @@ class PlainForm : public MainForm {
   void SetStatusText(const std::string& text) override { status_ = text; }
 
   void ProcessMessages() override {
-    if (on_process_messages)
-      on_process_messages();
+    if (on_process_messages) on_process_messages();
   }
 
   std::function<void()> on_process_messages;

@@ -33,21 +33,16 @@ class Walk {
 
 void Walk::Folder(const std::string& folder) {
   Listing listing(::opendir(folder.c_str()));
-  if (!listing)
-    return;
+  if (!listing) return;
   struct stat status;
-  if (::fstat(::dirfd(listing.get()), &status) != 0)
-    return;
-  if (!folders_seen_.insert({status.st_dev, status.st_ino}).second)
-    return;
+  if (::fstat(::dirfd(listing.get()), &status) != 0) return;
+  if (!folders_seen_.insert({status.st_dev, status.st_ino}).second) return;
 
   while (const dirent* entry = ::readdir(listing.get())) {
     const std::string name = entry->d_name;
-    if (name == "." || name == "..")
-      continue;
+    if (name == "." || name == "..") continue;
     // Follows links; a dangling link or an entry gone since the listing is passed over.
-    if (::fstatat(::dirfd(listing.get()), entry->d_name, &status, 0) != 0)
-      continue;
+    if (::fstatat(::dirfd(listing.get()), entry->d_name, &status, 0) != 0) continue;
     if (S_ISDIR(status.st_mode)) {
       Folder(folder + name + "/");
     } else if (S_ISREG(status.st_mode) &&
@@ -69,8 +64,7 @@ void Walk::File(const std::string& folder, const std::string& name) {
 }  // namespace
 
 void ScanFolder(const std::string& folder) {
-  if (folder.empty())
-    return;
+  if (folder.empty()) return;
   Walk walk;
   walk.Folder(folder.back() == '/' ? folder : folder + "/");
 }

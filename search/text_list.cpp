@@ -3,14 +3,15 @@
 #include <limits>
 #include <new>
 
-
 namespace dupfind {
 
 Error ListIndexError(int position) {
   return Error("List index out of bounds (" + std::to_string(position) + ")");
 }
 
-Error InsertLineError() { return Error("Unable to insert a line"); }
+Error InsertLineError() {
+  return Error("Unable to insert a line");
+}
 
 void MemoryList::Add(std::string text) {
   try {
@@ -31,8 +32,7 @@ std::string MemoryList::Get(int position) const {
 }
 
 void MemoryList::Delete(int position) {
-  if (position < 0 || position >= Count())
-    return;
+  if (position < 0 || position >= Count()) return;
   rows_.erase(rows_.begin() + position);
   if (position == selected_) {
     selected_ = -1;

@@ -71,13 +71,11 @@ TForm1::TForm1(QWidget* parent)
   connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
   connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
 
-  if (Form1 == nullptr)
-    Form1 = this;  // the first main window created is the one
+  if (Form1 == nullptr) Form1 = this;  // the first main window created is the one
 }
 
 TForm1::~TForm1() {
-  if (Form1 == this)
-    Form1 = nullptr;
+  if (Form1 == this) Form1 = nullptr;
 }
 
 TextList& TForm1::ListBox7() {
@@ -113,8 +111,7 @@ void TForm1::ProcessMessages() {
 
 void TForm1::Button1Click() {
   const std::string folder = AskForFolder(QStringLiteral("Выберите папку"));
-  if (!folder.empty())
-    SetFolderText(folder);
+  if (!folder.empty()) SetFolderText(folder);
 }
 
 void TForm1::Button2Click() {
@@ -123,8 +120,7 @@ void TForm1::Button2Click() {
     TForm1& form;
     explicit Running(TForm1& f) : form(f) { ++form.searches_running_; }
     ~Running() {
-      if (--form.searches_running_ == 0 && form.close_requested_)
-        form.close();
+      if (--form.searches_running_ == 0 && form.close_requested_) form.close();
     }
   } running(*this);
   SearchDuplicates();

@@ -89,20 +89,17 @@ TForm2::TForm2(QWidget* parent)
   connect(Label7, &TLinkLabel::MouseLeave, this, &TForm2::Label7MouseLeave);
   connect(Label7, &TLinkLabel::Click, this, &TForm2::Label7Click);
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
-    if (now == Memo1 || now == Memo2)
-      last_text_box_ = now;
+    if (now == Memo1 || now == Memo2) last_text_box_ = now;
   });
 
-  if (Form2 == nullptr)
-    Form2 = this;
+  if (Form2 == nullptr) Form2 = this;
 }
 
 TForm2::~TForm2() {
   // The focus leaves the text boxes while QWidget's destructor deletes them,
   // after this class's members are gone: the focus watcher must not see it.
   QObject::disconnect(qApp, &QApplication::focusChanged, this, nullptr);
-  if (Form2 == this)
-    Form2 = nullptr;
+  if (Form2 == this) Form2 = nullptr;
 }
 
 void TForm2::ShowAbout() {

@@ -26,8 +26,7 @@ QString ApplicationTitle(const QString& program_file_name) {
 }
 
 std::string ErrorBoxText(const std::string& message) {
-  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
-    return message + ".";
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
   return message;
 }
 

@@ -29,8 +29,7 @@ void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
       pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
   pressed_ = false;
   QLabel::mouseReleaseEvent(event);
-  if (click)
-    emit Click();
+  if (click) emit Click();
 }
 
 }  // namespace dupfind

@@ -10,8 +10,7 @@ int ListBoxRows::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant ListBoxRows::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Size())
-    return {};
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Size()) return {};
   const std::string& row = At(index.row());
   return QString::fromUtf8(row.data(), static_cast<qsizetype>(row.size()));
 }
@@ -22,8 +21,7 @@ void ListBoxRows::Append(std::string text) {
     if (rows_.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
       throw std::bad_alloc();
     }
-    if (rows_.size() == rows_.capacity())
-      rows_.reserve(rows_.size() * 2 + 16);
+    if (rows_.size() == rows_.capacity()) rows_.reserve(rows_.size() * 2 + 16);
   } catch (const std::bad_alloc&) {
     throw InsertLineError();
   }
@@ -63,8 +61,7 @@ std::string TListBox::Get(int position) const {
 }
 
 void TListBox::Delete(int position) {
-  if (position < 0 || position >= Count())
-    return;
+  if (position < 0 || position >= Count()) return;
   // When the current row goes, the view makes a neighbour current and selects
   // it; a second press of "delete" would then remove another copy. The list
   // keeps its own rule: the same row stays selected, or none when it goes.

@@ -11,8 +11,7 @@ TStatusBar::TStatusBar(QWidget* parent) : QStatusBar(parent) {
 
 void TStatusBar::SetText(const std::string& text) {
   text_ = text;
-  if (!repaint_.isActive())
-    repaint_.start();
+  if (!repaint_.isActive()) repaint_.start();
 }
 
 void TStatusBar::Show() {

@@ -28,8 +28,7 @@ std::ptrdiff_t OpenDescriptors() {
 // Tries to take the exclusive lock through an open file description of our own.
 bool CanLock(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return false;
+  if (fd < 0) return false;
   const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
   ::close(fd);
   return locked;

@@ -132,10 +132,8 @@ struct FakeStream : Stream {
   std::uint64_t Position() override { return position; }
   void Seek(std::uint64_t to) override { position = to; }
   std::size_t Read(void* buffer, std::size_t wanted) override {
-    if (++reads == throw_on_read)
-      throw Error("read failed");
-    if (position >= data.size())
-      return 0;
+    if (++reads == throw_on_read) throw Error("read failed");
+    if (position >= data.size()) return 0;
     const std::size_t delivered = std::min({wanted, piece, data.size() - position});
     std::memcpy(buffer, data.data() + position, delivered);
     position += delivered;

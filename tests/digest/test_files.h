@@ -15,8 +15,7 @@ namespace dupfind::testing {
 class TempFolder {
  public:
   TempFolder() : path_((std::filesystem::temp_directory_path() / "digest-test-XXXXXX").native()) {
-    if (::mkdtemp(path_.data()) == nullptr)
-      ADD_FAILURE() << "mkdtemp failed for " << path_;
+    if (::mkdtemp(path_.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed for " << path_;
   }
   ~TempFolder() {
     std::error_code ignored;

@@ -26,11 +26,9 @@ const Row kSeparator{"---", "---", "---"};
 void QuadraticGrouping() {
   MainForm& f = *Form1;
   const int n = f.ListBox1().Count();
-  if (n == 0)
-    return;
+  if (n == 0) return;
   for (int i = n - 1; i >= 0; --i) {
-    if (i >= f.ListBox1().Count())
-      continue;
+    if (i >= f.ListBox1().Count()) continue;
     std::vector<int> members;  // positions of the group's rows, highest first
     for (int j = f.ListBox1().Count() - 1; j >= 0; --j) {
       if (f.ListBox3().Get(i) == f.ListBox3().Get(j)) {
@@ -182,8 +180,7 @@ TEST(GroupingDifferentialTest, MatchesTheQuadraticPassOnRandomRows) {
     for (int list = 0; list < 3; ++list) {
       EXPECT_EQ(Triple(linear, list), Triple(quadratic, list)) << "list triple " << list;
     }
-    if (::testing::Test::HasFailure())
-      break;
+    if (::testing::Test::HasFailure()) break;
   }
 }
 

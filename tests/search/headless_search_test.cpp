@@ -30,8 +30,7 @@ Outcome RunHeadless(const std::string& folder) {
   Outcome outcome;
   // Temporary paths hold no quotes.
   FILE* out = ::popen(("'" HEADLESS_SEARCH_PATH "' '" + folder + "' 2>'" + err + "'").c_str(), "r");
-  if (out == nullptr)
-    return outcome;
+  if (out == nullptr) return outcome;
   char buffer[4096];
   while (std::size_t size = std::fread(buffer, 1, sizeof buffer, out))
     outcome.out.append(buffer, size);

@@ -32,8 +32,7 @@ constexpr char kAbc[] = "900150983CD24FB0D6963F7D28E17F72";    // of "abc"
 // The first of `names` that the listing of `folder` returns.
 std::string FirstListed(const std::string& folder, const Strings& names) {
   for (const std::string& entry : Listing(folder)) {
-    if (std::find(names.begin(), names.end(), entry) != names.end())
-      return entry;
+    if (std::find(names.begin(), names.end(), entry) != names.end()) return entry;
   }
   return "";
 }

@@ -57,8 +57,7 @@ TEST_F(SearchTest, ReportsCopiesAndGivesTheSameColumnsWhenRunAgain) {
   tree.File("c", "message digest");
   Strings copies;  // latest scanned first
   for (const std::string& name : Listing(tree.path())) {
-    if (name != "c")
-      copies.insert(copies.begin(), name);
+    if (name != "c") copies.insert(copies.begin(), name);
   }
   const std::string folder = tree.folder();
   FillEveryList();
@@ -110,8 +109,7 @@ TEST_F(SearchTest, FailedSearchNestedInTheScanMakesTheOuterSearchFail) {
   bool nested = false;
   std::string nested_error;
   form.on_process_messages = [&] {
-    if (nested)
-      return;
+    if (nested) return;
     nested = true;
     form.SetFolderText(inner.path());
     try {

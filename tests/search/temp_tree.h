@@ -64,8 +64,7 @@ inline std::vector<std::string> Listing(const std::string& folder) {
   if (DIR* dir = ::opendir(folder.c_str())) {
     while (const dirent* entry = ::readdir(dir)) {
       const std::string name = entry->d_name;
-      if (name != "." && name != "..")
-        names.push_back(name);
+      if (name != "." && name != "..") names.push_back(name);
     }
     ::closedir(dir);
   }

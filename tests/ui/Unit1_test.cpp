@@ -57,8 +57,7 @@ void ScanOrder(const std::string& folder, std::vector<std::string>* paths) {
   QVERIFY(dir != nullptr);
   while (const dirent* entry = ::readdir(dir)) {
     const std::string name = entry->d_name;
-    if (name == "." || name == "..")
-      continue;
+    if (name == "." || name == "..") continue;
     struct stat status;
     QCOMPARE(::stat((folder + name).c_str(), &status), 0);
     if (S_ISDIR(status.st_mode))
@@ -104,8 +103,7 @@ class Unit1Test : public QObject {
   template <typename T = QWidget>
   T* Child(const char* name) {
     T* child = form_->findChild<T*>(QString::fromLatin1(name));
-    if (child == nullptr)
-      qFatal("no child %s", name);
+    if (child == nullptr) qFatal("no child %s", name);
     return child;
   }
   QListView* View(int number) {
@@ -190,14 +188,12 @@ void Unit1Test::windowAndControlsAreLaidOut() {
   QWidget* control = Child(name.constData());
   QCOMPARE(control->geometry(), geometry);
   QVERIFY(control->isVisible());
-  if (auto* label = qobject_cast<QLabel*>(control))
-    QCOMPARE(label->text(), text);
+  if (auto* label = qobject_cast<QLabel*>(control)) QCOMPARE(label->text(), text);
   if (auto* button = qobject_cast<QPushButton*>(control)) {
     QCOMPARE(button->text(), text);
     QVERIFY(!button->isDefault() && !button->autoDefault());
   }
-  if (auto* edit = qobject_cast<QLineEdit*>(control))
-    QCOMPARE(edit->text(), text);
+  if (auto* edit = qobject_cast<QLineEdit*>(control)) QCOMPARE(edit->text(), text);
   if (auto* bar = qobject_cast<QStatusBar*>(control)) {
     QCOMPARE(bar->currentMessage(), text);
     QVERIFY(!bar->isSizeGripEnabled());
@@ -262,8 +258,7 @@ void Unit1Test::searchShowsTheGroupsInTheThreeColumns() {
   }
   QStringList names, folders, digests;
   for (const auto& group : groups) {
-    if (group.size() < 2)
-      continue;
+    if (group.size() < 2) continue;
     for (const std::string& path : group) {
       names << QString::fromStdString(path.substr(path.rfind('/') + 1));
       folders << QString::fromStdString(path.substr(0, path.rfind('/') + 1));
@@ -475,8 +470,7 @@ void Unit1Test::screenshot() {
   QTRY_COMPARE(Child<QStatusBar>("StatusBar1")->currentMessage(), kSearchDone);
 
   QString path = qEnvironmentVariable("DUPFIND_SCREENSHOT");
-  if (path.isEmpty())
-    path = QStringLiteral(DUPFIND_ARTEFACT_DIR "/Unit1_window.png");
+  if (path.isEmpty()) path = QStringLiteral(DUPFIND_ARTEFACT_DIR "/Unit1_window.png");
   QVERIFY2(form_->grab().save(path), qPrintable(path));
   QCOMPARE(QImage(path).size(), form_->size() * form_->devicePixelRatio());
 }

@@ -40,8 +40,7 @@ class AboutWindowTest : public QObject {
   template <typename Widget>
   Widget* Child(QWidget* parent, const char* name) {
     auto* child = parent->findChild<Widget*>(QString::fromLatin1(name));
-    if (child == nullptr)
-      qFatal("no %s", name);
+    if (child == nullptr) qFatal("no %s", name);
     return child;
   }
   void ClickAbout() {

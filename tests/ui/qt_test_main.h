@@ -8,12 +8,12 @@
 
 #include "ui/application.h"
 
-#define DUPFIND_QTEST_MAIN(TestClass)                                         \
-  int main(int argc, char** argv) {                                           \
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {                     \
-      qputenv("QT_QPA_PLATFORM", "offscreen");                                \
-    }                                                                         \
-    dupfind::TApplication application(argc, argv);                           \
-    TestClass test;                                                           \
-    return QTest::qExec(&test, argc, argv);                                   \
+#define DUPFIND_QTEST_MAIN(TestClass)                     \
+  int main(int argc, char** argv) {                       \
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) { \
+      qputenv("QT_QPA_PLATFORM", "offscreen");            \
+    }                                                     \
+    dupfind::TApplication application(argc, argv);        \
+    TestClass test;                                       \
+    return QTest::qExec(&test, argc, argv);               \
   }
