@@ -47,34 +47,48 @@ FileStream::FileStream(const std::string& path)
     ::close(fd_);
     throw OpenError(path_, refusal);
   }
+  size_ = static_cast<std::uint64_t>(status.st_size);
 }
 
-FileStream::FileStream(const std::string& path, int fd) : path_(path), fd_(fd) {}
+FileStream::FileStream(const std::string& path, int fd) : path_(path), fd_(fd) {
+  struct stat status;
+  const off_t offset = ::lseek(fd_, 0, SEEK_CUR);
+  if (::fstat(fd_, &status) != 0 || offset < 0) {
+    const int error_number = errno;
+    ::close(fd_);
+    throw ReadError(path_, error_number);
+  }
+  size_ = static_cast<std::uint64_t>(status.st_size);
+  position_ = offset_ = static_cast<std::uint64_t>(offset);
+}
 
 FileStream::~FileStream() {
   ::close(fd_);
 }  // closing also drops the lock
 
 std::uint64_t FileStream::Size() {
-  struct stat status;
-  if (::fstat(fd_, &status) != 0) throw ReadError(path_, errno);
-  return static_cast<std::uint64_t>(status.st_size);
+  return size_;
 }
 
 std::uint64_t FileStream::Position() {
-  const off_t position = ::lseek(fd_, 0, SEEK_CUR);
-  if (position < 0) throw ReadError(path_, errno);
-  return static_cast<std::uint64_t>(position);
+  return position_;
 }
 
 void FileStream::Seek(std::uint64_t position) {
-  if (::lseek(fd_, static_cast<off_t>(position), SEEK_SET) < 0) throw ReadError(path_, errno);
+  position_ = position;
 }
 
 std::size_t FileStream::Read(void* buffer, std::size_t size) {
+  if (offset_ != position_) {
+    if (::lseek(fd_, static_cast<off_t>(position_), SEEK_SET) < 0) throw ReadError(path_, errno);
+    offset_ = position_;
+  }
   for (;;) {
     const ssize_t delivered = ::read(fd_, buffer, size);
-    if (delivered >= 0) return static_cast<std::size_t>(delivered);
+    if (delivered >= 0) {
+      position_ = offset_ += static_cast<std::uint64_t>(delivered);
+      return static_cast<std::size_t>(delivered);
+    }
     if (errno != EINTR) throw ReadError(path_, errno);
   }
 }

@@ -10,7 +10,9 @@ namespace dupfind {
 // while it is read: read-only, close-on-exec, non-blocking (a FIFO can never
 // hang us), with an exclusive advisory lock. Errors name the file by its
 // absolute path: "Cannot open file ..." when it cannot be opened or locked,
-// "Cannot read file ..." when a read or seek fails.
+// "Cannot read file ..." when a read or seek fails. The size is the one the
+// file had when it was opened; seeks reach the descriptor only when a read
+// needs them, so digesting a small file costs no seek at all.
 class FileStream : public Stream {
  public:
   explicit FileStream(const std::string& path);
@@ -28,6 +30,9 @@ class FileStream : public Stream {
  private:
   std::string path_;
   int fd_;
+  std::uint64_t size_ = 0;
+  std::uint64_t position_ = 0;  // where the next read starts
+  std::uint64_t offset_ = 0;    // the descriptor's own position
 };
 
 }  // namespace dupfind

@@ -11,11 +11,7 @@
 namespace dupfind {
 namespace {
 
-struct Row {
-  std::string name;
-  std::string folder;
-  std::string digest;
-};
+using Column = std::vector<std::string>;
 
 // Groups of rows with equal digest text, numbered in the order in which their
 // latest row is met; each group's rows are chained from the latest scanned to
@@ -26,15 +22,15 @@ struct Groups {
   std::vector<int> next;   // per row: the group's next earlier row, or -1
 };
 
-Groups GroupByDigest(const std::vector<Row>& rows) {
+Groups GroupByDigest(const Column& digests) {
   Groups groups;
-  groups.next.assign(rows.size(), -1);
+  groups.next.assign(digests.size(), -1);
   std::vector<int> last;
   std::unordered_map<std::string_view, int> group_of;
-  group_of.reserve(rows.size());
-  for (int i = static_cast<int>(rows.size()) - 1; i >= 0; --i) {
+  group_of.reserve(digests.size());
+  for (int i = static_cast<int>(digests.size()) - 1; i >= 0; --i) {
     const int new_group = static_cast<int>(groups.first.size());
-    const auto [it, is_new] = group_of.try_emplace(rows[i].digest, new_group);
+    const auto [it, is_new] = group_of.try_emplace(digests[i], new_group);
     if (is_new) {
       groups.first.push_back(i);
       groups.size.push_back(1);
@@ -48,13 +44,30 @@ Groups GroupByDigest(const std::vector<Row>& rows) {
   return groups;
 }
 
-// Every row ends either in the results or among the survivors, never both,
-// so its texts are moved, not copied.
-void Append(TextList& names, TextList& folders, TextList& digests, Row&& row) {
-  names.Add(std::move(row.name));
-  folders.Add(std::move(row.folder));
-  digests.Add(std::move(row.digest));
-}
+// One triple of parallel columns being written.
+struct Triple {
+  Column names, folders, digests;
+
+  // Every row goes either to the results or back to the working lists, never
+  // both, so its texts are moved, not copied.
+  void Reserve(std::size_t rows) {
+    names.reserve(rows);
+    folders.reserve(rows);
+    digests.reserve(rows);
+  }
+
+  void Take(Triple& from, int row) {
+    names.push_back(std::move(from.names[row]));
+    folders.push_back(std::move(from.folders[row]));
+    digests.push_back(std::move(from.digests[row]));
+  }
+
+  void AppendTo(TextList& name_list, TextList& folder_list, TextList& digest_list) {
+    name_list.AddAll(std::move(names));
+    folder_list.AddAll(std::move(folders));
+    digest_list.AddAll(std::move(digests));
+  }
+};
 
 const std::string kSeparator = "---";
 
@@ -64,35 +77,42 @@ void GroupDuplicates() {
   MainForm& form = *Form1;
   const int count = form.ListBox1().Count();
   if (count == 0) return;
-
-  // Read from the last row down, digest first: a short digest list fails on
-  // its first read, at position count - 1, before anything is written.
-  std::vector<Row> rows(static_cast<std::size_t>(count));
-  for (int i = count - 1; i >= 0; --i) {
-    Row& row = rows[i];
-    row.digest = form.ListBox3().Get(i);
-    row.name = form.ListBox1().Get(i);
-    row.folder = form.ListBox2().Get(i);
+  // A digest list left short by a search that failed inside this one's scan
+  // fails at its last row, as a read from the last row down would, before
+  // anything is touched.
+  for (TextList* list : {&form.ListBox3(), &form.ListBox1(), &form.ListBox2()}) {
+    if (list->Count() < count) throw ListIndexError(count - 1);
   }
 
-  const Groups groups = GroupByDigest(rows);
-  std::vector<bool> reported(rows.size(), false);
+  Triple working{form.ListBox1().TakeAll(), form.ListBox2().TakeAll(), form.ListBox3().TakeAll()};
+  const Groups groups = GroupByDigest(working.digests);
+
+  std::size_t reported_rows = 0, reported_groups = 0;
+  for (const int size : groups.size) {
+    if (size < 2) continue;
+    reported_rows += static_cast<std::size_t>(size);
+    ++reported_groups;
+  }
+  Triple results, survivors;
+  results.Reserve(reported_rows + reported_groups);
+  survivors.Reserve(static_cast<std::size_t>(count) - reported_rows);
+  std::vector<bool> reported(working.names.size(), false);
   for (std::size_t group = 0; group < groups.first.size(); ++group) {
     if (groups.size[group] < 2) continue;
     for (int i = groups.first[group]; i >= 0; i = groups.next[i]) {
-      Append(form.ListBox7(), form.ListBox8(), form.ListBox9(), std::move(rows[i]));
+      results.Take(working, i);
       reported[i] = true;
     }
-    Append(form.ListBox7(), form.ListBox8(), form.ListBox9(),
-           Row{kSeparator, kSeparator, kSeparator});
+    results.names.push_back(kSeparator);
+    results.folders.push_back(kSeparator);
+    results.digests.push_back(kSeparator);
+  }
+  for (int i = 0; i < count; ++i) {
+    if (!reported[i]) survivors.Take(working, i);
   }
 
-  form.ListBox1().Clear();
-  form.ListBox2().Clear();
-  form.ListBox3().Clear();
-  for (int i = 0; i < count; ++i) {
-    if (!reported[i]) Append(form.ListBox1(), form.ListBox2(), form.ListBox3(), std::move(rows[i]));
-  }
+  results.AppendTo(form.ListBox7(), form.ListBox8(), form.ListBox9());
+  survivors.AppendTo(form.ListBox1(), form.ListBox2(), form.ListBox3());
   form.ListBox4().Clear();
   form.ListBox5().Clear();
   form.ListBox6().Clear();

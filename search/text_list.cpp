@@ -1,7 +1,11 @@
 #include "search/text_list.h"
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 #include <new>
+#include <stdexcept>
+#include <utility>
 
 namespace dupfind {
 
@@ -13,15 +17,38 @@ Error InsertLineError() {
   return Error("Unable to insert a line");
 }
 
-void MemoryList::Add(std::string text) {
+void ReserveRows(std::vector<std::string>& rows, std::size_t more) {
+  const std::size_t limit = static_cast<std::size_t>(std::numeric_limits<int>::max());
+  if (more > limit - rows.size()) throw InsertLineError();
+  const std::size_t needed = rows.size() + more;
+  if (needed <= rows.capacity()) return;
   try {
-    if (rows_.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-      throw std::bad_alloc();  // positions are ints: the list is full
-    }
-    rows_.push_back(std::move(text));
+    rows.reserve(std::min(limit, std::max(needed, rows.capacity() * 2)));
   } catch (const std::bad_alloc&) {
     throw InsertLineError();
+  } catch (const std::length_error&) {
+    throw InsertLineError();
   }
+}
+
+void MemoryList::Add(std::string text) {
+  ReserveRows(rows_, 1);
+  rows_.push_back(std::move(text));
+}
+
+void MemoryList::AddAll(std::vector<std::string> texts) {
+  if (rows_.empty()) {
+    ReserveRows(texts, 0);  // only checks the limit on the number of rows
+    rows_ = std::move(texts);
+    return;
+  }
+  ReserveRows(rows_, texts.size());
+  std::move(texts.begin(), texts.end(), std::back_inserter(rows_));
+}
+
+std::vector<std::string> MemoryList::TakeAll() {
+  selected_ = -1;
+  return std::exchange(rows_, {});
 }
 
 std::string MemoryList::Get(int position) const {

@@ -11,6 +11,10 @@ namespace dupfind {
 Error ListIndexError(int position);
 Error InsertLineError();
 
+// Makes room for `more` rows at the end of `rows`, growing geometrically, or
+// throws InsertLineError: positions are ints, and memory may run out.
+void ReserveRows(std::vector<std::string>& rows, std::size_t more);
+
 // One ordered list of text rows, as the search sees the window's lists.
 // Positions count from 0. Get outside the list throws
 // "List index out of bounds (<position>)"; Delete outside it does nothing.
@@ -24,13 +28,18 @@ class TextList {
   virtual int Count() const = 0;
   virtual void Clear() = 0;
 
+  // Appends all of `texts`, or none of them when the list cannot take them.
+  virtual void AddAll(std::vector<std::string> texts) = 0;
+  // Removes every row and hands them over in order.
+  virtual std::vector<std::string> TakeAll() = 0;
+
   // The selected row, or -1 for none. Deleting the selected row leaves none
   // selected; deleting a row above it keeps the same row selected.
   virtual int ItemIndex() const = 0;
   virtual void SetItemIndex(int position) = 0;
 };
 
-// The plain in-memory list. Window lists derive from it and add the drawing.
+// The plain in-memory list.
 class MemoryList : public TextList {
  public:
   void Add(std::string text) override;
@@ -38,6 +47,8 @@ class MemoryList : public TextList {
   void Delete(int position) override;
   int Count() const override;
   void Clear() override;
+  void AddAll(std::vector<std::string> texts) override;
+  std::vector<std::string> TakeAll() override;
   int ItemIndex() const override { return selected_; }
   void SetItemIndex(int position) override;
 

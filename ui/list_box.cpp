@@ -1,7 +1,7 @@
 #include "ui/list_box.h"
 
-#include <limits>
-#include <new>
+#include <iterator>
+#include <utility>
 
 namespace dupfind {
 
@@ -15,18 +15,20 @@ QVariant ListBoxRows::data(const QModelIndex& index, int role) const {
   return QString::fromUtf8(row.data(), static_cast<qsizetype>(row.size()));
 }
 
+// Everything that may fail happens before the view hears of new rows.
+
 void ListBoxRows::Append(std::string text) {
-  // Everything that may fail happens before the view hears of the new row.
-  try {
-    if (rows_.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-      throw std::bad_alloc();
-    }
-    if (rows_.size() == rows_.capacity()) rows_.reserve(rows_.size() * 2 + 16);
-  } catch (const std::bad_alloc&) {
-    throw InsertLineError();
-  }
+  ReserveRows(rows_, 1);
   beginInsertRows(QModelIndex(), Size(), Size());
   rows_.push_back(std::move(text));
+  endInsertRows();
+}
+
+void ListBoxRows::AppendAll(std::vector<std::string> texts) {
+  if (texts.empty()) return;
+  ReserveRows(rows_, texts.size());
+  beginInsertRows(QModelIndex(), Size(), Size() + static_cast<int>(texts.size()) - 1);
+  std::move(texts.begin(), texts.end(), std::back_inserter(rows_));
   endInsertRows();
 }
 
@@ -36,10 +38,11 @@ void ListBoxRows::Remove(int position) {
   endRemoveRows();
 }
 
-void ListBoxRows::RemoveAll() {
+std::vector<std::string> ListBoxRows::TakeAll() {
   beginResetModel();
-  rows_.clear();
+  std::vector<std::string> rows = std::exchange(rows_, {});
   endResetModel();
+  return rows;
 }
 
 TListBox::TListBox(QWidget* parent) : QListView(parent), rows_(this) {
@@ -75,7 +78,15 @@ int TListBox::Count() const {
 }
 
 void TListBox::Clear() {
-  rows_.RemoveAll();
+  rows_.TakeAll();
+}
+
+void TListBox::AddAll(std::vector<std::string> texts) {
+  rows_.AppendAll(std::move(texts));
+}
+
+std::vector<std::string> TListBox::TakeAll() {
+  return rows_.TakeAll();
 }
 
 int TListBox::ItemIndex() const {

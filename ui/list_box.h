@@ -22,8 +22,9 @@ class ListBoxRows : public QAbstractListModel {
   QVariant data(const QModelIndex& index, int role) const override;
 
   void Append(std::string text);
+  void AppendAll(std::vector<std::string> texts);
   void Remove(int position);
-  void RemoveAll();
+  std::vector<std::string> TakeAll();
   const std::string& At(int position) const { return rows_[static_cast<std::size_t>(position)]; }
   int Size() const { return static_cast<int>(rows_.size()); }
 
@@ -44,6 +45,8 @@ class TListBox : public QListView, public TextList {
   void Delete(int position) override;
   int Count() const override;
   void Clear() override;
+  void AddAll(std::vector<std::string> texts) override;
+  std::vector<std::string> TakeAll() override;
   int ItemIndex() const override;
   void SetItemIndex(int position) override;
 
