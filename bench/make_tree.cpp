@@ -41,9 +41,9 @@ std::uint64_t SplitMix64(std::uint64_t& state) {
 // distributions of <random>, whose output the standard leaves open).
 class Random {
  public:
-  explicit Random(std::uint64_t seed) {
+  explicit Random(std::uint64_t start) {
     for (std::uint64_t& word : s_)
-      word = SplitMix64(seed);
+      word = SplitMix64(start);
   }
 
   std::uint64_t Next() {
@@ -76,7 +76,7 @@ struct File {
 
 struct Tree {
   std::string name;
-  std::uint64_t seed;
+  std::uint64_t start;
   std::vector<std::string> folders;  // relative; created before the files
   std::vector<File> files;
   std::string description;  // written to the stamp
@@ -113,7 +113,7 @@ Tree SmallTree(std::size_t scale) {
   Tree tree{"small", 0x5EED000000000001ull, {}, {}, {}};
   const std::size_t count = Scaled(100000, scale);
   const std::size_t folders = Scaled(1000, scale);
-  Random random(tree.seed);
+  Random random(tree.start);
   tree.files = Contents(random, count, count / 3, [](Random& r) { return r.Below(4097); });
   for (std::size_t f = 0; f < folders; ++f)
     tree.folders.push_back(Numbered("d%03zu", f));
@@ -125,7 +125,7 @@ Tree SmallTree(std::size_t scale) {
 Tree MixedTree(std::size_t scale) {
   Tree tree{"mixed", 0x5EED000000000002ull, {}, {}, {}};
   const std::size_t count = Scaled(15000, scale);
-  Random random(tree.seed);
+  Random random(tree.start);
   // One empty original in a hundred; the others log-uniform from 1 B to 1 MiB.
   tree.files = Contents(random, count, count / 5, [](Random& r) -> std::uint64_t {
     if (r.Below(100) == 0) return 0;
@@ -158,7 +158,7 @@ Tree MixedTree(std::size_t scale) {
 Tree LargeTree(std::size_t scale) {
   Tree tree{"large", 0x5EED000000000003ull, {}, {}, {}};
   const std::size_t count = std::max<std::size_t>(Scaled(24, scale), 2);
-  Random random(tree.seed);
+  Random random(tree.start);
   // Each original has exactly one copy.
   for (std::size_t i = 0; i < count; ++i)
     tree.files.push_back({"", std::uint64_t{64} << 20, i / 2});
@@ -175,7 +175,7 @@ void Describe(Tree& tree, std::size_t scale) {
     bytes += file.size;
   std::ostringstream text;
   // The leading number changes whenever the generator's output does.
-  text << "make_tree 1 " << tree.name << " seed " << tree.seed << " scale " << scale << " files "
+  text << "make_tree 1 " << tree.name << " start " << tree.start << " scale " << scale << " files "
        << tree.files.size() << " folders " << tree.folders.size() << " bytes " << bytes << "\n";
   tree.description = text.str();
 }
@@ -184,8 +184,8 @@ void WriteFile(const fs::path& path, const File& file, const Tree& tree,
                std::vector<std::uint64_t>& buffer) {
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (out == nullptr) throw std::runtime_error("cannot create " + path.string());
-  std::uint64_t seed = tree.seed ^ (file.content * 0xD1B54A32D192ED03ull);
-  Random random(SplitMix64(seed));
+  std::uint64_t start = tree.start ^ (file.content * 0xD1B54A32D192ED03ull);
+  Random random(SplitMix64(start));
   std::uint64_t left = file.size;
   while (left > 0) {
     const std::uint64_t piece = std::min<std::uint64_t>(left, buffer.size() * 8);
