@@ -1,11 +1,18 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "search/text_list.h"
 
 namespace dupfind {
+
+// A file on disk, whichever path reaches it: its device and inode.
+using FileIdentity = std::pair<dev_t, ino_t>;
 
 // What the search commands reach of the main window: its nine lists, the
 // folder field, the status line and the call that lets pending events run.
@@ -32,7 +39,15 @@ class MainForm {
 
   // Lets the window handle what is pending (repaint, clicks) and returns.
   virtual void ProcessMessages() = 0;
+
+  // The files given a row since the lists were last emptied. A scan gives no
+  // file a second row, also when it goes on after a search that ran nested
+  // inside it and recorded files of its own.
+  std::set<FileIdentity> recorded_files;
 };
+
+// Empties ListBox1 to ListBox9, in this order, and forgets the recorded files.
+void ClearLists(MainForm& form);
 
 // The one main window. The search commands work on it; whoever creates the
 // window points this at it.

@@ -5,15 +5,12 @@
 
 #include <memory>
 #include <set>
-#include <utility>
 
 #include "digest/md5.h"
 #include "search/main_form.h"
 
 namespace dupfind {
 namespace {
-
-using PhysicalId = std::pair<dev_t, ino_t>;
 
 struct DirCloser {
   void operator()(DIR* dir) const { ::closedir(dir); }
@@ -27,8 +24,7 @@ class Walk {
  private:
   void File(const std::string& folder, const std::string& name);
 
-  std::set<PhysicalId> folders_seen_;
-  std::set<PhysicalId> files_seen_;
+  std::set<FileIdentity> folders_seen_;
 };
 
 void Walk::Folder(const std::string& folder) {
@@ -46,7 +42,7 @@ void Walk::Folder(const std::string& folder) {
     if (S_ISDIR(status.st_mode)) {
       Folder(folder + name + "/");
     } else if (S_ISREG(status.st_mode) &&
-               files_seen_.insert({status.st_dev, status.st_ino}).second) {
+               Form1->recorded_files.insert({status.st_dev, status.st_ino}).second) {
       File(folder, name);
     }
   }

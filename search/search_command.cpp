@@ -8,15 +8,7 @@ namespace dupfind {
 
 void SearchDuplicates() {
   MainForm& form = *Form1;
-  form.ListBox1().Clear();
-  form.ListBox2().Clear();
-  form.ListBox3().Clear();
-  form.ListBox4().Clear();
-  form.ListBox5().Clear();
-  form.ListBox6().Clear();
-  form.ListBox7().Clear();
-  form.ListBox8().Clear();
-  form.ListBox9().Clear();
+  ClearLists(form);
   ScanFolder(form.FolderText());
   GroupDuplicates();
   form.SetStatusText("Поиск дублей завершен");

@@ -127,15 +127,7 @@ void TForm1::Button2Click() {
 }
 
 void TForm1::Button3Click() {
-  ListBox1().Clear();
-  ListBox2().Clear();
-  ListBox3().Clear();
-  ListBox4().Clear();
-  ListBox5().Clear();
-  ListBox6().Clear();
-  ListBox7().Clear();
-  ListBox8().Clear();
-  ListBox9().Clear();
+  ClearLists(*this);
   SetFolderText("");
   SetStatusText("Форма очищена");
 }

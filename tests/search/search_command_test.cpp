@@ -1,5 +1,6 @@
 #include "search/search_command.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,28 @@ TEST_F(SearchTest, FailedSearchNestedInTheScanMakesTheOuterSearchFail) {
   EXPECT_EQ(Rows(form.ListBox3()), (Strings{kAbc, kAbc}));
   EXPECT_EQ(form.ListBox7().Count() + form.ListBox8().Count() + form.ListBox9().Count(), 0);
   EXPECT_EQ(form.StatusText(), outer.folder() + listed[2]);
+}
+
+// The same folder searched again from inside its own scan (a second click on
+// the find button): the nested search records the unique files; the outer scan
+// must not give them a second row, or a file would stand as its own copy.
+TEST_F(SearchTest, SearchNestedInTheScanOfTheSameFolderPairsNoFileWithItself) {
+  TempDir tree;
+  tree.File("one", "abc");
+  tree.File("two", "message digest");
+  bool nested = false;
+  form.on_process_messages = [&] {
+    if (nested) return;
+    nested = true;
+    SearchDuplicates();
+  };
+  form.SetFolderText(tree.path());
+
+  SearchDuplicates();
+  EXPECT_EQ(form.ListBox7().Count(), 0);
+  Strings names = Rows(form.ListBox1());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (Strings{"one", "two"}));
 }
 
 }  // namespace
