@@ -23,8 +23,8 @@ std::string SystemErrorText(int error_number) {
   return text;
 }
 
-Error FileError(const std::string& verb, const std::string& path, int error_number) {
-  return Error(verb + " file \"" + AbsolutePath(path) + "\". " + SystemErrorText(error_number));
+Error FileError(const std::string& failure, const std::string& path, int error_number) {
+  return Error(failure + " \"" + AbsolutePath(path) + "\". " + SystemErrorText(error_number));
 }
 
 }  // namespace dupfind

@@ -14,8 +14,9 @@ std::string AbsolutePath(const std::string& path);
 // control characters and periods that would clash with the message's own end.
 std::string SystemErrorText(int error_number);
 
-// An Error with the text `<verb> file "<absolute path>". <system text>`,
-// e.g. FileError("Cannot open", "a.txt", ENOENT).
-Error FileError(const std::string& verb, const std::string& path, int error_number);
+// An Error with the text `<failure> "<absolute path>". <system text>`, e.g.
+// FileError("Cannot open file", "a.txt", ENOENT) for
+// `Cannot open file "/home/me/a.txt". No such file or directory`.
+Error FileError(const std::string& failure, const std::string& path, int error_number);
 
 }  // namespace dupfind

@@ -13,11 +13,11 @@ namespace dupfind {
 namespace {
 
 Error OpenError(const std::string& path, int error_number) {
-  return FileError("Cannot open", path, error_number);
+  return FileError("Cannot open file", path, error_number);
 }
 
 Error ReadError(const std::string& path, int error_number) {
-  return FileError("Cannot read", path, error_number);
+  return FileError("Cannot read file", path, error_number);
 }
 
 // File systems that cannot lock at all answer with one of these; their files
@@ -47,6 +47,7 @@ FileStream::FileStream(const std::string& path)
     ::close(fd_);
     throw OpenError(path_, refusal);
   }
+  identity_ = {status.st_dev, status.st_ino};
   size_ = static_cast<std::uint64_t>(status.st_size);
 }
 
@@ -58,6 +59,7 @@ FileStream::FileStream(const std::string& path, int fd) : path_(path), fd_(fd) {
     ::close(fd_);
     throw ReadError(path_, error_number);
   }
+  identity_ = {status.st_dev, status.st_ino};
   size_ = static_cast<std::uint64_t>(status.st_size);
   position_ = offset_ = static_cast<std::uint64_t>(offset);
 }

@@ -1,10 +1,16 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
+#include <utility>
 
 #include "digest/md5.h"
 
 namespace dupfind {
+
+// A file on disk, whichever path reaches it: its device and inode.
+using FileIdentity = std::pair<dev_t, ino_t>;
 
 // A regular file opened for reading, held so that other programs cannot take it
 // while it is read: read-only, close-on-exec, non-blocking (a FIFO can never
@@ -27,9 +33,12 @@ class FileStream : public Stream {
   void Seek(std::uint64_t position) override;
   std::size_t Read(void* buffer, std::size_t size) override;
 
+  FileIdentity Identity() const { return identity_; }
+
  private:
   std::string path_;
   int fd_;
+  FileIdentity identity_{};
   std::uint64_t size_ = 0;
   std::uint64_t position_ = 0;  // where the next read starts
   std::uint64_t offset_ = 0;    // the descriptor's own position

@@ -19,25 +19,35 @@ bool IsGone(int error_number) {
   return error_number == ENOENT || error_number == ENOTDIR;
 }
 
+Error ChangedError(const std::string& path) {
+  return Error("File \"" + AbsolutePath(path) + "\" has changed since the search");
+}
+
 // Deletes `path` if it still holds the content whose digest text is
 // `digest`; a path that no longer names a file is left alone.
 void DeleteIfUnchanged(const std::string& path, const std::string& digest) {
   struct stat status;
   if (::lstat(path.c_str(), &status) != 0) {
     if (IsGone(errno)) return;
-    throw FileError("Cannot delete", path, errno);
+    throw FileError("Cannot delete file", path, errno);
   }
   if (S_ISDIR(status.st_mode)) return;  // a folder now stands there: not ours to delete
+  if (S_ISLNK(status.st_mode) && ::stat(path.c_str(), &status) != 0 && IsGone(errno)) {
+    return;  // a link whose file has gone: there is no content left to delete
+  }
 
   // The lock is held from the check to the deletion, so programs that honour
-  // it cannot change the file in between.
+  // it cannot change the file in between; the identity check catches another
+  // file put in its place.
   FileStream file(path);
-  if (DigestToText(DigestOfStream(file)) != digest) {
-    throw Error("File \"" + AbsolutePath(path) + "\" has changed since the search");
+  if (DigestToText(DigestOfStream(file)) != digest) throw ChangedError(path);
+  if (::stat(path.c_str(), &status) != 0 ||
+      FileIdentity{status.st_dev, status.st_ino} != file.Identity()) {
+    throw ChangedError(path);
   }
   if (::unlink(path.c_str()) != 0) {
     if (IsGone(errno)) return;
-    throw FileError("Cannot delete", path, errno);
+    throw FileError("Cannot delete file", path, errno);
   }
 }
 

@@ -1,18 +1,13 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <functional>
 #include <set>
 #include <string>
-#include <utility>
 
+#include "digest/file_stream.h"
 #include "search/text_list.h"
 
 namespace dupfind {
-
-// A file on disk, whichever path reaches it: its device and inode.
-using FileIdentity = std::pair<dev_t, ino_t>;
 
 // What the search commands reach of the main window: its nine lists, the
 // folder field, the status line and the call that lets pending events run.

@@ -223,6 +223,15 @@ TEST_F(DeleteCommandTest, LinkRowRemovesTheLinkAndKeepsItsTarget) {
   EXPECT_FALSE(Exists(dir_ + "link"));
   EXPECT_EQ(ReadFile(dir_ + "target"), "content");
   EXPECT_TRUE(Names().empty());
+
+  // A link whose file has gone since the search: its row goes, the link stays.
+  ASSERT_EQ(::symlink((dir_ + "target").c_str(), (dir_ + "link").c_str()), 0);
+  AddRow(dir_, "link");
+  fs::remove(dir_ + "target");
+  Select(0);
+  DeleteSelected();
+  EXPECT_TRUE(Exists(dir_ + "link"));
+  EXPECT_TRUE(Names().empty());
 }
 
 TEST_F(DeleteCommandTest, FileChangedSinceTheSearchIsKept) {
