@@ -4,6 +4,7 @@
 #include "ui/folder_chooser.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -19,6 +20,7 @@
 
 #include "qt_test_main.h"
 #include "ui/Unit1.h"
+#include "ui/error_box.h"
 
 namespace dupfind {
 namespace {
@@ -45,6 +47,7 @@ class FolderChooserTest : public QObject {
 
   void chosenFolderFillsField_data();
   void chosenFolderFillsField();
+  void folderNameThatDoesNotLeadBackIsRefused();
   void cancelKeepsTypedFolder();
   void chosenAndTypedFolderSearchAlike();
   void realChooserIsModalFolderDialog();
@@ -84,14 +87,17 @@ void FolderChooserTest::cleanup() {
 }
 
 void FolderChooserTest::chosenFolderFillsField_data() {
-  QTest::addColumn<QString>("chosen");
-  QTest::newRow("space") << "/tmp/some folder";
-  QTest::newRow("cyrillic") << "/tmp/папка";
+  QTest::addColumn<QString>("name");  // a folder made in a temporary one, or "/"
+  QTest::newRow("space") << "some folder";
+  QTest::newRow("cyrillic") << "папка";
   QTest::newRow("root") << "/";
 }
 
 void FolderChooserTest::chosenFolderFillsField() {
-  QFETCH(QString, chosen);
+  QFETCH(QString, name);
+  QTemporaryDir temporary;
+  QVERIFY(QDir(temporary.path()).mkpath(name));
+  const QString chosen = name == "/" ? name : temporary.path() + "/" + name;
   SetFolderChooser([this, chosen](const QString& title) {
     titles_.append(title);
     return chosen;
@@ -102,6 +108,25 @@ void FolderChooserTest::chosenFolderFillsField() {
   QCOMPARE(Edit1()->text(), chosen);
   // The bytes the search reads: the file system's own encoding of the name.
   QCOMPARE(form_->FolderText(), chosen.toUtf8().toStdString());
+}
+
+void FolderChooserTest::folderNameThatDoesNotLeadBackIsRefused() {
+  QTemporaryDir temporary;
+  const std::string bytes = QFile::encodeName(temporary.path()).toStdString() + "/caf\xE9";
+  fs::create_directory(bytes);
+  const QString shown =
+      QFile::decodeName(QByteArray::fromStdString(bytes));  // as the dialog has it
+  SetFolderChooser([shown](const QString&) { return shown; });
+  QStringList boxes;
+  SetErrorBoxPresenter([&boxes](const QString&, const QString& text) { boxes.append(text); });
+  QTest::keyClicks(Edit1(), "/old");
+
+  QTest::mouseClick(Button("Button1"), Qt::LeftButton);
+  SetErrorBoxPresenter({});
+  QCOMPARE(boxes, QStringList{"Cannot open folder \"" + temporary.path() +
+                              "/caf\uFFFD\". No such file or directory."});
+  QCOMPARE(Edit1()->text(), QStringLiteral("/old"));
+  QCOMPARE(form_->FolderText(), std::string("/old"));
 }
 
 void FolderChooserTest::cancelKeepsTypedFolder() {
