@@ -10,7 +10,8 @@ build=${1:?usage: check-package.sh BUILD_DIR}
 
 deb=$(ls "$build"/dupfind_*.deb | head -n 1)
 root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
+log=$(mktemp)
+trap 'rm -rf "$root" "$log"' EXIT
 dpkg-deb -x "$deb" "$root"
 
 id=org.example.dupfind
@@ -23,15 +24,8 @@ done
 desktop-file-validate "$root/usr/share/applications/$id.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$id.metainfo.xml"
 
-# Every library the program needs is declared by the package or is there.
-if ldd "$root/usr/bin/dupfind" | grep -q 'not found'; then
-  ldd "$root/usr/bin/dupfind" >&2
-  exit 1
-fi
-
 # The program reads no command line and has no way to quit on its own: it
 # passes when it is still up after a few seconds, and is then ended.
-log=$(mktemp)
 status=0
 QT_QPA_PLATFORM=offscreen xvfb-run -a timeout 5 "$root/usr/bin/dupfind" >"$log" 2>&1 || status=$?
 if [ "$status" -ne 124 ]; then

@@ -8,12 +8,11 @@
 
 #include "digest/file_error.h"
 #include "digest/file_stream.h"
+#include "search/grouping.h"
 #include "search/main_form.h"
 
 namespace dupfind {
 namespace {
-
-const std::string kSeparator = "---";
 
 bool IsGone(int error_number) {
   return error_number == ENOENT || error_number == ENOTDIR;

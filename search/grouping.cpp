@@ -69,8 +69,6 @@ struct Triple {
   }
 };
 
-const std::string kSeparator = "---";
-
 }  // namespace
 
 void GroupDuplicates() {
@@ -80,7 +78,7 @@ void GroupDuplicates() {
   // A digest list left short by a search that failed inside this one's scan
   // fails at its last row, as a read from the last row down would, before
   // anything is touched.
-  for (TextList* list : {&form.ListBox3(), &form.ListBox1(), &form.ListBox2()}) {
+  for (TextList* list : {&form.ListBox3(), &form.ListBox2()}) {
     if (list->Count() < count) throw ListIndexError(count - 1);
   }
 

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <string>
+
 namespace dupfind {
+
+// The text of all three columns of the row that closes a group.
+inline const std::string kSeparator = "---";
 
 // Moves every set of two or more working rows (ListBox1-3 of Form1) with
 // equal digest text into the results (ListBox7-9) as one group closed by a

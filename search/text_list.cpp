@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <iterator>
-#include <limits>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -18,12 +17,11 @@ Error InsertLineError() {
 }
 
 void ReserveRows(std::vector<std::string>& rows, std::size_t more) {
-  const std::size_t limit = static_cast<std::size_t>(std::numeric_limits<int>::max());
-  if (more > limit - rows.size()) throw InsertLineError();
+  if (more > kMaxRows - rows.size()) throw InsertLineError();
   const std::size_t needed = rows.size() + more;
   if (needed <= rows.capacity()) return;
   try {
-    rows.reserve(std::min(limit, std::max(needed, rows.capacity() * 2)));
+    rows.reserve(std::min(kMaxRows, std::max(needed, rows.capacity() * 2)));
   } catch (const std::bad_alloc&) {
     throw InsertLineError();
   } catch (const std::length_error&) {
@@ -37,9 +35,8 @@ void MemoryList::Add(std::string text) {
 }
 
 void MemoryList::AddAll(std::vector<std::string> texts) {
-  if (rows_.empty()) {
-    ReserveRows(texts, 0);  // only checks the limit on the number of rows
-    rows_ = std::move(texts);
+  if (rows_.empty() && texts.size() <= kMaxRows) {
+    rows_ = std::move(texts);  // nothing to move row by row
     return;
   }
   ReserveRows(rows_, texts.size());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -11,8 +12,11 @@ namespace dupfind {
 Error ListIndexError(int position);
 Error InsertLineError();
 
+// Positions are ints: no list holds more rows than this.
+inline constexpr std::size_t kMaxRows = std::numeric_limits<int>::max();
+
 // Makes room for `more` rows at the end of `rows`, growing geometrically, or
-// throws InsertLineError: positions are ints, and memory may run out.
+// throws InsertLineError when the list would be too long or memory runs out.
 void ReserveRows(std::vector<std::string>& rows, std::size_t more);
 
 // One ordered list of text rows, as the search sees the window's lists.

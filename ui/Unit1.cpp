@@ -15,14 +15,6 @@
 #include "ui/window_style.h"
 
 namespace dupfind {
-namespace {
-
-QString Decode(const std::string& bytes) {
-  return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-}
-
-}  // namespace
-
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -94,7 +86,7 @@ std::string TForm1::FolderText() const {
 
 void TForm1::SetFolderText(const std::string& text) {
   folder_ = text;
-  Edit1->setText(Decode(text));
+  Edit1->setText(QString::fromStdString(text));  // decoded for display only
 }
 
 std::string TForm1::StatusText() const {
@@ -137,7 +129,7 @@ void TForm1::Button4Click() {
 }
 
 void TForm1::Button5Click() {
-  Form2->ShowAbout();
+  if (Form2) Form2->ShowAbout();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

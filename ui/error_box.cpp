@@ -32,7 +32,7 @@ std::string ErrorBoxText(const std::string& message) {
 
 void ShowErrorBox(const std::string& message) {
   Presenter()(ApplicationTitle(QCoreApplication::applicationFilePath()),
-              QString::fromUtf8(ErrorBoxText(message)));
+              QString::fromStdString(ErrorBoxText(message)));
 }
 
 void SetErrorBoxPresenter(ErrorBoxPresenter presenter) {

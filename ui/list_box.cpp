@@ -11,8 +11,7 @@ int ListBoxRows::rowCount(const QModelIndex& parent) const {
 
 QVariant ListBoxRows::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Size()) return {};
-  const std::string& row = At(index.row());
-  return QString::fromUtf8(row.data(), static_cast<qsizetype>(row.size()));
+  return QString::fromStdString(At(index.row()));
 }
 
 // Everything that may fail happens before the view hears of new rows.

@@ -15,7 +15,7 @@ void TStatusBar::SetText(const std::string& text) {
 }
 
 void TStatusBar::Show() {
-  showMessage(QString::fromUtf8(text_.data(), static_cast<qsizetype>(text_.size())));
+  showMessage(QString::fromStdString(text_));
 }
 
 }  // namespace dupfind
