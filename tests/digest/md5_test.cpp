@@ -8,13 +8,10 @@
 #include <random>
 #include <string>
 
-#include "test_files.h"
+#include "tests/support/temp_dir.h"
 
-namespace dupfind {
+namespace dupfind::test {
 namespace {
-
-using testing::ErrorText;
-using testing::TempFolder;
 
 // OpenSSL's MD5, the independent oracle.
 Digest OpenSslMd5(const std::string& data) {
@@ -57,14 +54,14 @@ TEST(DigestOfFile, GivesTheRfc1321SuiteDigestsInUppercase) {
        "1234567890123456789012345678901234567890",
        "57EDF4A22BE3C955AC49DA2E2107B67A"},
   };
-  TempFolder folder;
+  TempDir folder;
   for (const auto& [message, text] : kSuite) {
-    const std::string file = folder.Write("message", message);
+    const std::string file = folder.File("message", message);
     EXPECT_EQ(DigestToText(DigestOfFile(file)), text) << '"' << message << '"';
   }
   std::mt19937 random(3);  // and a file of several 4096-byte pieces
   const std::string content = RandomBytes(random, 3 * 4096 + 5);
-  EXPECT_EQ(DigestOfFile(folder.Write("pieces", content)), OpenSslMd5(content));
+  EXPECT_EQ(DigestOfFile(folder.File("pieces", content)), OpenSslMd5(content));
 }
 
 // Sizes around the 56-byte padding limit and the 64-byte block, and large ones.
@@ -188,4 +185,4 @@ TEST(DigestOfStream, StartsAtTheBeginningAndPutsThePositionBackEvenOnError) {
 }
 
 }  // namespace
-}  // namespace dupfind
+}  // namespace dupfind::test

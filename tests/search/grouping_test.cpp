@@ -8,17 +8,15 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/search/temp_tree.h"
+#include "tests/search/form_fixture.h"
 
-namespace dupfind {
+namespace dupfind::test {
 namespace {
 
-using test::Rows;
 using Row = std::tuple<std::string, std::string, std::string>;  // name, folder, digest text
 using Table = std::vector<Row>;
-using Strings = std::vector<std::string>;
 
-const Row kSeparator{"---", "---", "---"};
+const Row kSeparatorRow{"---", "---", "---"};
 
 // The grouping pass as first written, quadratic, reading every text out of the
 // lists afresh, except that a reported group takes out its own rows rather
@@ -71,9 +69,7 @@ void FillWorking(MainForm& form, const Table& rows) {
 
 // The rows of the working (0), group (1) or result (2) triple.
 Table Triple(MainForm& form, int triple) {
-  TextList* lists[] = {&form.ListBox1(), &form.ListBox2(), &form.ListBox3(),
-                       &form.ListBox4(), &form.ListBox5(), &form.ListBox6(),
-                       &form.ListBox7(), &form.ListBox8(), &form.ListBox9()};
+  const std::vector<TextList*> lists = AllLists(form);
   Table rows;
   for (int i = 0; i < lists[3 * triple]->Count(); ++i) {
     rows.emplace_back(lists[3 * triple]->Get(i), lists[3 * triple + 1]->Get(i),
@@ -100,18 +96,19 @@ TEST(GroupingTest, RowsOfEqualDigestAreReportedLatestScannedFirst) {
   ExpectGrouping(distinct, {}, distinct);  // equal names, digests unequal in case: no pair
 
   const Row a{"a", "/d/", "X"}, b{"b", "/d/", "X"}, c{"c", "/d/", "Y"}, d{"d", "/e/", "X"};
-  ExpectGrouping({a, b, c}, {b, a, kSeparator}, {c});
-  ExpectGrouping({a, b, d}, {d, b, a, kSeparator}, {});
+  ExpectGrouping({a, b, c}, {b, a, kSeparatorRow}, {c});
+  ExpectGrouping({a, b, d}, {d, b, a, kSeparatorRow}, {});
 
   const Row s1{"s1", "/", "1"}, p1{"p1", "/", "P"}, q1{"q1", "/", "Q"}, s2{"s2", "/", "2"},
       p2{"p2", "/", "P"}, q2{"q2", "/", "Q"};
-  ExpectGrouping({s1, p1, q1, s2, p2, q2}, {q2, q1, kSeparator, p2, p1, kSeparator}, {s1, s2});
+  ExpectGrouping({s1, p1, q1, s2, p2, q2}, {q2, q1, kSeparatorRow, p2, p1, kSeparatorRow},
+                 {s1, s2});
 }
 
 TEST(GroupingTest, SharedNamesDoNotHideCopies) {
   const Row ap{"p.txt", "A/", "X"}, aq{"q.txt", "A/", "X"}, bp{"p.txt", "B/", "Y"},
       br{"r.txt", "B/", "Y"};
-  ExpectGrouping({ap, aq, bp, br}, {br, bp, kSeparator, aq, ap, kSeparator}, {});
+  ExpectGrouping({ap, aq, bp, br}, {br, bp, kSeparatorRow, aq, ap, kSeparatorRow}, {});
 }
 
 TEST(GroupingTest, ShortDigestListFailsBeforeWritingAnything) {
@@ -124,13 +121,13 @@ TEST(GroupingTest, ShortDigestListFailsBeforeWritingAnything) {
     const Strings names = Rows(ragged.ListBox1()), folders = Rows(ragged.ListBox2());
 
     const std::string error = "List index out of bounds (" + std::to_string(n - 1) + ")";
-    EXPECT_ERROR_TEXT(GroupDuplicates(), error);
+    EXPECT_EQ(ErrorText(GroupDuplicates), error);
     EXPECT_EQ(ragged.ListBox7().Count() + ragged.ListBox8().Count() + ragged.ListBox9().Count(), 0);
     EXPECT_EQ(ragged.ListBox4().Count(), 0);
     EXPECT_EQ(Rows(ragged.ListBox1()), names);
     EXPECT_EQ(Rows(ragged.ListBox2()), folders);
     EXPECT_EQ(Rows(ragged.ListBox3()), Strings(n - 1, "X"));
-    EXPECT_ERROR_TEXT(QuadraticGrouping(), error);  // the reference fails alike
+    EXPECT_EQ(ErrorText(QuadraticGrouping), error);  // the reference fails alike
     Form1 = nullptr;
   }
 }
@@ -185,4 +182,4 @@ TEST(GroupingDifferentialTest, MatchesTheQuadraticPassOnRandomRows) {
 }
 
 }  // namespace
-}  // namespace dupfind
+}  // namespace dupfind::test

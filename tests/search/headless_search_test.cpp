@@ -10,14 +10,10 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/search/temp_tree.h"
+#include "tests/search/form_fixture.h"
 
-namespace dupfind {
+namespace dupfind::test {
 namespace {
-
-using test::FileLock;
-using test::Listing;
-using test::TempDir;
 
 struct Outcome {
   int exit_code = -1;
@@ -51,7 +47,7 @@ TEST(HeadlessSearchTest, PrintsTheResultRowsAndASummary) {
   std::string copies;  // the pair, latest scanned first
   for (const std::string& name : Listing(tree.path())) {
     if (name == "a.txt" || name == "b.txt")
-      copies = name + "\t" + tree.folder() + "\t900150983CD24FB0D6963F7D28E17F72\n" + copies;
+      copies = name + "\t" + tree.folder() + "\t" + kAbcDigest + "\n" + copies;
   }
 
   const Outcome outcome = RunHeadless(tree.path());
@@ -70,8 +66,8 @@ TEST(HeadlessSearchTest, LockedFileEndsItWithTheErrorAndExitCodeOne) {
   const Outcome outcome = RunHeadless(tree.path());
   EXPECT_EQ(outcome.exit_code, 1);
   EXPECT_EQ(outcome.out, "");
-  EXPECT_EQ(outcome.err, test::LockedError(locked) + "\n");
+  EXPECT_EQ(outcome.err, LockedError(locked) + "\n");
 }
 
 }  // namespace
-}  // namespace dupfind
+}  // namespace dupfind::test

@@ -12,22 +12,12 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/search/temp_tree.h"
+#include "tests/search/form_fixture.h"
 
-namespace dupfind {
+namespace dupfind::test {
 namespace {
 
-using test::FileLock;
-using test::Listing;
-using test::LockedError;
-using test::Rows;
-using test::TempDir;
-using Strings = std::vector<std::string>;
 using Row = std::tuple<std::string, std::string, std::string>;  // name, folder, digest text
-
-constexpr char kEmpty[] = "D41D8CD98F00B204E9800998ECF8427E";  // MD5 of ""
-constexpr char kA[] = "0CC175B9C0F1B6A831C399E269772661";      // of "a"
-constexpr char kAbc[] = "900150983CD24FB0D6963F7D28E17F72";    // of "abc"
 
 // The first of `names` that the listing of `folder` returns.
 std::string FirstListed(const std::string& folder, const Strings& names) {
@@ -37,12 +27,7 @@ std::string FirstListed(const std::string& folder, const Strings& names) {
   return "";
 }
 
-int OpenDescriptors() {
-  return static_cast<int>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                                        std::filesystem::directory_iterator()));
-}
-
-class ScanTest : public test::FormTest {
+class ScanTest : public FormTest {
  protected:
   std::vector<Row> SortedRows() {
     std::vector<Row> rows;
@@ -51,7 +36,6 @@ class ScanTest : public test::FormTest {
     std::sort(rows.begin(), rows.end());
     return rows;
   }
-  void ClearWorkingLists() { ClearLists(form); }
 };
 
 TEST_F(ScanTest, SubfolderRowsComeWhereTheListingMeetsTheSubfolder) {
@@ -79,18 +63,18 @@ TEST_F(ScanTest, FolderColumnIsTheFolderAsTypedEndingInOneSlash) {
   tree.File("sub/deeper/b", "");
   ScanFolder(tree.path());
   const std::vector<Row> rows = SortedRows();
-  EXPECT_EQ(rows, (std::vector<Row>{{"a", tree.folder(), kAbc},
-                                    {"b", tree.folder() + "sub/deeper/", kEmpty}}));
-  ClearWorkingLists();
+  EXPECT_EQ(rows, (std::vector<Row>{{"a", tree.folder(), kAbcDigest},
+                                    {"b", tree.folder() + "sub/deeper/", kEmptyDigest}}));
+  ClearLists(form);
   ScanFolder(tree.folder());
   EXPECT_EQ(SortedRows(), rows);
 
-  ClearWorkingLists();
+  ClearLists(form);
   const std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(tree.path());
   ScanFolder("sub");
   EXPECT_EQ(Rows(form.ListBox2()), Strings{"sub/deeper/"});
-  ClearWorkingLists();
+  ClearLists(form);
   ScanFolder("./sub/");
   std::filesystem::current_path(previous);
   EXPECT_EQ(Rows(form.ListBox2()), Strings{"./sub/deeper/"});
@@ -102,9 +86,10 @@ TEST_F(ScanTest, HiddenAndOddlyNamedFilesAreRecordedAsTheyStand) {
   tree.File(".dot/two\nlines", "");
   tree.File("na\xefve \xff", "a");  // not UTF-8
   ScanFolder(tree.path());
-  EXPECT_EQ(SortedRows(), (std::vector<Row>{{".hidden", tree.folder(), kAbc},
-                                            {"na\xefve \xff", tree.folder(), kA},
-                                            {"two\nlines", tree.folder() + ".dot/", kEmpty}}));
+  EXPECT_EQ(SortedRows(),
+            (std::vector<Row>{{".hidden", tree.folder(), kAbcDigest},
+                              {"na\xefve \xff", tree.folder(), kADigest},
+                              {"two\nlines", tree.folder() + ".dot/", kEmptyDigest}}));
 }
 
 TEST_F(ScanTest, FoldersWithoutFilesGiveNoRowsAndNoError) {
@@ -131,8 +116,8 @@ TEST_F(ScanTest, LinkLoopsEndAndEveryFileIsRecordedOnce) {
   tree.Link("S/T", tree.path());
   tree.Link("self", ".");
   ScanFolder(tree.path());
-  EXPECT_EQ(SortedRows(),
-            (std::vector<Row>{{"x", tree.folder(), kA}, {"y", tree.folder() + "S/", kEmpty}}));
+  EXPECT_EQ(SortedRows(), (std::vector<Row>{{"x", tree.folder(), kADigest},
+                                            {"y", tree.folder() + "S/", kEmptyDigest}}));
 }
 
 TEST_F(ScanTest, FoldersAndFilesMetTwiceGiveOneRowAndOtherEntriesNone) {
@@ -152,9 +137,9 @@ TEST_F(ScanTest, FoldersAndFilesMetTwiceGiveOneRowAndOtherEntriesNone) {
 
   const std::string folder = FirstListed(tree.path(), {"real", "l1", "l2"});
   const std::string file = FirstListed(tree.path(), {"g", "hard", "sym", "abs"});
-  std::vector<Row> expected{{"f", tree.folder() + folder + "/", kAbc},
-                            {file, tree.folder(), kEmpty},
-                            {"o", tree.folder() + "out/", kA}};
+  std::vector<Row> expected{{"f", tree.folder() + folder + "/", kAbcDigest},
+                            {file, tree.folder(), kEmptyDigest},
+                            {"o", tree.folder() + "out/", kADigest}};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(SortedRows(), expected);
 }
@@ -183,15 +168,15 @@ TEST_F(ScanTest, FileThatCannotBeOpenedEndsTheScanWithoutItsDigest) {
   form.SetStatusText("before");
   {  // the first file met: nothing digested, the status stays
     FileLock lock(tree.folder() + listed[0]);
-    EXPECT_ERROR_TEXT(ScanFolder(tree.path()), LockedError(tree.folder() + listed[0]));
+    EXPECT_EQ(ErrorText([&] { ScanFolder(tree.path()); }), LockedError(tree.folder() + listed[0]));
     EXPECT_EQ(Rows(form.ListBox1()), (Strings{listed[0]}));
     EXPECT_EQ(Rows(form.ListBox2()), (Strings{tree.folder()}));
     EXPECT_EQ(form.ListBox3().Count(), 0);
     EXPECT_EQ(form.StatusText(), "before");
   }
-  ClearWorkingLists();
+  ClearLists(form);
   FileLock lock(tree.folder() + listed[2]);  // the last one
-  EXPECT_ERROR_TEXT(ScanFolder(tree.path()), LockedError(tree.folder() + listed[2]));
+  EXPECT_EQ(ErrorText([&] { ScanFolder(tree.path()); }), LockedError(tree.folder() + listed[2]));
   EXPECT_EQ(Rows(form.ListBox1()), listed);
   EXPECT_EQ(Rows(form.ListBox2()), Strings(3, tree.folder()));
   EXPECT_EQ(form.ListBox3().Count(), 2);
@@ -202,10 +187,10 @@ TEST_F(ScanTest, ListingsOpenOnThePathAreClosedWhenTheErrorPasses) {
   TempDir tree;
   const std::string locked = tree.File("d1/d2/d3/locked", "x");
   FileLock lock(locked);
-  const int before = OpenDescriptors();
-  EXPECT_ERROR_TEXT(ScanFolder(tree.path()), LockedError(locked));
+  const auto before = OpenDescriptors();
+  EXPECT_EQ(ErrorText([&] { ScanFolder(tree.path()); }), LockedError(locked));
   EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace
-}  // namespace dupfind
+}  // namespace dupfind::test

@@ -6,37 +6,24 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/search/temp_tree.h"
+#include "tests/search/form_fixture.h"
 
-namespace dupfind {
+namespace dupfind::test {
 namespace {
 
-using test::FileLock;
-using test::Listing;
-using test::LockedError;
-using test::Rows;
-using test::TempDir;
-using Strings = std::vector<std::string>;
-
 constexpr char kDone[] = "Поиск дублей завершен";
-constexpr char kAbc[] = "900150983CD24FB0D6963F7D28E17F72";  // MD5 of "abc"
-constexpr char kMessageDigest[] = "F96B697D7CB7938D525A2F31AAF161D0";
+constexpr char kMessageDigest[] = "F96B697D7CB7938D525A2F31AAF161D0";  // MD5 of "message digest"
 
-class SearchTest : public test::FormTest {
+class SearchTest : public FormTest {
  protected:
-  std::vector<TextList*> Lists() {
-    return {&form.ListBox1(), &form.ListBox2(), &form.ListBox3(),
-            &form.ListBox4(), &form.ListBox5(), &form.ListBox6(),
-            &form.ListBox7(), &form.ListBox8(), &form.ListBox9()};
-  }
   void FillEveryList() {
-    for (TextList* list : Lists())
+    for (TextList* list : AllLists(form))
       list->Add("junk");
   }
   // The nine lists, ListBox1 first.
   std::vector<Strings> Columns() {
     std::vector<Strings> columns;
-    for (TextList* list : Lists())
+    for (TextList* list : AllLists(form))
       columns.push_back(Rows(*list));
     return columns;
   }
@@ -72,7 +59,7 @@ TEST_F(SearchTest, ReportsCopiesAndGivesTheSameColumnsWhenRunAgain) {
   EXPECT_EQ(first[3].size() + first[4].size() + first[5].size(), 0u);
   EXPECT_EQ(first[6], (Strings{copies[0], copies[1], "---"}));
   EXPECT_EQ(first[7], (Strings{folder, folder, "---"}));
-  EXPECT_EQ(first[8], (Strings{kAbc, kAbc, "---"}));
+  EXPECT_EQ(first[8], (Strings{kAbcDigest, kAbcDigest, "---"}));
   EXPECT_EQ(form.StatusText(), kDone);
   form.SetStatusText("");
   SearchDuplicates();
@@ -89,10 +76,11 @@ TEST_F(SearchTest, ScanErrorLeavesResultsEmptyAndTheWorkingRowsAsGathered) {
   FillEveryList();
   form.SetFolderText(tree.path());
 
-  EXPECT_ERROR_TEXT(SearchDuplicates(), LockedError(tree.folder() + listed[2]));
-  EXPECT_EQ(Columns(),
-            (std::vector<Strings>{
-                listed, Strings(3, tree.folder()), {kAbc, kAbc}, {}, {}, {}, {}, {}, {}}));
+  EXPECT_EQ(ErrorText(SearchDuplicates), LockedError(tree.folder() + listed[2]));
+  EXPECT_EQ(
+      Columns(),
+      (std::vector<Strings>{
+          listed, Strings(3, tree.folder()), {kAbcDigest, kAbcDigest}, {}, {}, {}, {}, {}, {}}));
   EXPECT_EQ(form.StatusText(), tree.folder() + listed[1]);
 }
 
@@ -113,19 +101,15 @@ TEST_F(SearchTest, FailedSearchNestedInTheScanMakesTheOuterSearchFail) {
     if (nested) return;
     nested = true;
     form.SetFolderText(inner.path());
-    try {
-      SearchDuplicates();
-    } catch (const Error& error) {  // the window shows it and goes on
-      nested_error = error.what();
-    }
+    nested_error = ErrorText(SearchDuplicates);  // the window shows it and goes on
   };
   form.SetFolderText(outer.path());
 
-  EXPECT_ERROR_TEXT(SearchDuplicates(), "List index out of bounds (2)");
+  EXPECT_EQ(ErrorText(SearchDuplicates), "List index out of bounds (2)");
   EXPECT_EQ(nested_error, LockedError(locked));
   // The nested search emptied the first outer row; the outer scan added two more.
   EXPECT_EQ(Rows(form.ListBox1()), (Strings{"locked", listed[1], listed[2]}));
-  EXPECT_EQ(Rows(form.ListBox3()), (Strings{kAbc, kAbc}));
+  EXPECT_EQ(Rows(form.ListBox3()), (Strings{kAbcDigest, kAbcDigest}));
   EXPECT_EQ(form.ListBox7().Count() + form.ListBox8().Count() + form.ListBox9().Count(), 0);
   EXPECT_EQ(form.StatusText(), outer.folder() + listed[2]);
 }
@@ -153,4 +137,4 @@ TEST_F(SearchTest, SearchNestedInTheScanOfTheSameFolderPairsNoFileWithItself) {
 }
 
 }  // namespace
-}  // namespace dupfind
+}  // namespace dupfind::test

@@ -5,13 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/search/temp_tree.h"
+#include "tests/search/form_fixture.h"
 
-namespace dupfind {
+namespace dupfind::test {
 namespace {
-
-using test::Rows;
-using Strings = std::vector<std::string>;
 
 MemoryList ListOf(const Strings& rows) {
   MemoryList list;
@@ -32,9 +29,9 @@ TEST(MemoryListTest, DeleteShiftsLaterRowsUpAndIgnoresPositionsOutside) {
 
 TEST(MemoryListTest, GetOutsideTheListNamesThePositionAndChangesNothing) {
   const MemoryList list = ListOf({"a", "b", "a"});
-  EXPECT_ERROR_TEXT(list.Get(3), "List index out of bounds (3)");
-  EXPECT_ERROR_TEXT(list.Get(-1), "List index out of bounds (-1)");
-  EXPECT_ERROR_TEXT(MemoryList().Get(0), "List index out of bounds (0)");
+  EXPECT_EQ(ErrorText([&] { list.Get(3); }), "List index out of bounds (3)");
+  EXPECT_EQ(ErrorText([&] { list.Get(-1); }), "List index out of bounds (-1)");
+  EXPECT_EQ(ErrorText([&] { MemoryList().Get(0); }), "List index out of bounds (0)");
   EXPECT_EQ(Rows(list), (Strings{"a", "b", "a"}));
 }
 
@@ -68,8 +65,8 @@ TEST(MemoryListTest, SelectionFollowsItsRowUntilItIsDeleted) {
   list.Delete(1);  // the selected row itself
   EXPECT_EQ(list.ItemIndex(), -1);
   EXPECT_EQ(Rows(list), (Strings{"r1"}));
-  EXPECT_ERROR_TEXT(list.Get(list.ItemIndex()), "List index out of bounds (-1)");
+  EXPECT_EQ(ErrorText([&] { list.Get(list.ItemIndex()); }), "List index out of bounds (-1)");
 }
 
 }  // namespace
-}  // namespace dupfind
+}  // namespace dupfind::test

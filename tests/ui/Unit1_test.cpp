@@ -1,30 +1,24 @@
 // The main window driven as a user would: typing, clicks and keys on the real
 // widgets, with error boxes read through the presenter seam.
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QCryptographicHash>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "qt_test_main.h"
+#include "tests/support/temp_dir.h"
 #include "ui/Unit1.h"
 #include "ui/error_box.h"
 
@@ -34,14 +28,7 @@ namespace {
 const QString kSearchDone = QStringLiteral("Поиск дублей завершен");
 const QString kFormCleared = QStringLiteral("Форма очищена");
 
-void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-bool Exists(const std::string& path) {
-  struct stat status;
-  return ::lstat(path.c_str(), &status) == 0;
-}
+using test::Exists;
 
 std::string DigestText(const std::string& content) {
   return QCryptographicHash::hash(QByteArray::fromStdString(content), QCryptographicHash::Md5)
@@ -53,11 +40,7 @@ std::string DigestText(const std::string& content) {
 // The files beneath `folder` as the scan meets them: depth first, in the
 // order the file system lists each folder.
 void ScanOrder(const std::string& folder, std::vector<std::string>* paths) {
-  DIR* dir = ::opendir(folder.c_str());
-  QVERIFY(dir != nullptr);
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
+  for (const std::string& name : test::Listing(folder)) {
     struct stat status;
     QCOMPARE(::stat((folder + name).c_str(), &status), 0);
     if (S_ISDIR(status.st_mode))
@@ -65,7 +48,6 @@ void ScanOrder(const std::string& folder, std::vector<std::string>* paths) {
     else
       paths->push_back(folder + name);
   }
-  ::closedir(dir);
 }
 
 QStringList Shown(const QListView* view) {
@@ -112,10 +94,7 @@ class Unit1Test : public QObject {
 
   // A file in the temporary folder; `name` may hold a subfolder, created here.
   std::string Put(const std::string& name, const std::string& content) {
-    const std::string path = dir_ + name;
-    QDir().mkpath(QString::fromStdString(path.substr(0, path.rfind('/'))));
-    WriteFile(path, content);
-    return path;
+    return tmp_->File(name, content);
   }
 
   void TypeFolderAndSearch() {
@@ -130,17 +109,23 @@ class Unit1Test : public QObject {
   }
 
   std::vector<std::pair<QString, QString>> TakeBoxes() { return std::exchange(boxes_, {}); }
+  // Expects that one error box has come up since the last call, showing `text`.
+  void ExpectOneBox(const QString& text) {
+    const auto boxes = TakeBoxes();
+    QCOMPARE(boxes.size(), std::size_t{1});
+    QCOMPARE(boxes[0].first, QStringLiteral("Unit1_test"));
+    QCOMPARE(boxes[0].second, text);
+  }
 
-  std::unique_ptr<QTemporaryDir> tmp_;
+  std::unique_ptr<test::TempDir> tmp_;
   std::string dir_;  // the temporary folder, ending in "/"
   std::unique_ptr<TForm1> form_;
   std::vector<std::pair<QString, QString>> boxes_;  // caption, text
 };
 
 void Unit1Test::init() {
-  tmp_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/demo-XXXXXX"));
-  QVERIFY(tmp_->isValid());
-  dir_ = QDir(tmp_->path()).canonicalPath().toStdString() + "/";
+  tmp_ = std::make_unique<test::TempDir>();
+  dir_ = tmp_->folder();
   SetErrorBoxPresenter(
       [this](const QString& caption, const QString& text) { boxes_.emplace_back(caption, text); });
   form_ = std::make_unique<TForm1>();
@@ -305,18 +290,11 @@ void Unit1Test::lockedFileEndsSearchWithOnePeriodAndWindowGoesOn() {
   Put("a.txt", "same");
   Put("b.txt", "same");
   const std::string locked = Put("locked.txt", "other");
-  // A lock on an open file description of our own, so the scan's open is refused.
-  const int fd = ::open(locked.c_str(), O_RDONLY);
-  QVERIFY(fd >= 0);
-  QCOMPARE(::flock(fd, LOCK_EX), 0);
-
-  TypeFolderAndSearch();
-  ::close(fd);
-  const auto boxes = TakeBoxes();
-  QCOMPARE(boxes.size(), std::size_t{1});
-  QCOMPARE(boxes[0].first, QStringLiteral("Unit1_test"));
-  QCOMPARE(boxes[0].second, QString::fromStdString("Cannot open file \"" + locked +
-                                                   "\". Resource temporarily unavailable."));
+  {
+    const test::FileLock lock(locked);
+    TypeFolderAndSearch();
+  }
+  ExpectOneBox(QString::fromStdString(test::LockedError(locked) + "."));
   QCOMPARE(form_->ListBox7().Count(), 0);
   QVERIFY(QString::fromStdString(form_->StatusText()) != kSearchDone);
 
@@ -328,10 +306,7 @@ void Unit1Test::lockedFileEndsSearchWithOnePeriodAndWindowGoesOn() {
 
 void Unit1Test::deleteWithoutSelectionShowsTheListErrorUnchanged() {
   QTest::mouseClick(Child("Button4"), Qt::LeftButton);
-  const auto boxes = TakeBoxes();
-  QCOMPARE(boxes.size(), std::size_t{1});
-  QCOMPARE(boxes[0].first, QStringLiteral("Unit1_test"));
-  QCOMPARE(boxes[0].second, QStringLiteral("List index out of bounds (-1)"));
+  ExpectOneBox(QStringLiteral("List index out of bounds (-1)"));
 }
 
 void Unit1Test::enterRunsOnlyAFocusedButton() {

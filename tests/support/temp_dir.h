@@ -1,28 +1,32 @@
 #pragma once
 
-// Temporary folder trees, file locks and a Form1 fixture shared by the search tests.
+// Temporary folders, file locks and error texts, shared by the tests of every
+// folder.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <dirent.h>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "digest/error.h"
-#include "search/main_form.h"
 
 namespace dupfind::test {
 
+using Strings = std::vector<std::string>;
+
 // A fresh folder under the system's temporary folder, removed with all it holds.
-// Its path is absolute, free of links and has no trailing "/".
+// Its path is absolute, free of links and has no trailing "/", so error texts
+// that name files in it can be predicted.
 class TempDir {
  public:
   TempDir() {
@@ -41,7 +45,7 @@ class TempDir {
   const std::string& path() const { return path_; }
   std::string folder() const { return path_ + "/"; }  // as the scan writes it
 
-  // Creates `relative`, and the folders above it, holding `content`.
+  // Creates `relative`, and the folders above it, holding `content`; returns its path.
   std::string File(const std::string& relative, const std::string& content) const {
     const std::filesystem::path full = std::filesystem::path(path_) / relative;
     std::filesystem::create_directories(full.parent_path());
@@ -58,9 +62,15 @@ class TempDir {
   std::string path_;
 };
 
+// Whether anything, a dangling link included, stands at `path`.
+inline bool Exists(const std::string& path) {
+  struct stat status;
+  return ::lstat(path.c_str(), &status) == 0;
+}
+
 // Entry names of `folder` in the order the file system lists them, "." and ".." left out.
-inline std::vector<std::string> Listing(const std::string& folder) {
-  std::vector<std::string> names;
+inline Strings Listing(const std::string& folder) {
+  Strings names;
   if (DIR* dir = ::opendir(folder.c_str())) {
     while (const dirent* entry = ::readdir(dir)) {
       const std::string name = entry->d_name;
@@ -71,13 +81,21 @@ inline std::vector<std::string> Listing(const std::string& folder) {
   return names;
 }
 
+inline std::ptrdiff_t OpenDescriptors() {
+  return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                       std::filesystem::directory_iterator());
+}
+
 // Holds an exclusive lock on a file through an open file description of its
-// own, as another program would; the scan's own open then cannot lock it.
+// own, as another program would; the program's own open then cannot lock it.
 class FileLock {
  public:
   explicit FileLock(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    if (fd_ < 0 || ::flock(fd_, LOCK_EX | LOCK_NB) != 0)
-      throw std::system_error(errno, std::generic_category(), "lock " + path);
+    if (fd_ < 0 || ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      if (fd_ >= 0) ::close(fd_);
+      throw std::system_error(error, std::generic_category(), "lock " + path);
+    }
   }
   ~FileLock() { ::close(fd_); }
   FileLock(const FileLock&) = delete;
@@ -87,36 +105,21 @@ class FileLock {
   int fd_;
 };
 
-// What a locked file's open reports.
+// What the open of a file locked by a FileLock reports.
 inline std::string LockedError(const std::string& path) {
   return "Cannot open file \"" + path + "\". Resource temporarily unavailable";
 }
 
-inline std::vector<std::string> Rows(const TextList& list) {
-  std::vector<std::string> rows;
-  for (int i = 0; i < list.Count(); ++i)
-    rows.push_back(list.Get(i));
-  return rows;
+// The message of the program's Error that `call` throws, or a marker when it
+// throws none.
+template <class Call>
+std::string ErrorText(Call&& call) {
+  try {
+    call();
+  } catch (const Error& error) {
+    return error.what();
+  }
+  return "<no error>";
 }
 
-// Points Form1 at a fresh plain form for each test and leaves it unset after.
-class FormTest : public ::testing::Test {
- protected:
-  void SetUp() override { Form1 = &form; }
-  void TearDown() override { Form1 = nullptr; }
-
-  PlainForm form;
-};
-
 }  // namespace dupfind::test
-
-// Expects `statement` to throw the program's Error with exactly `text`.
-#define EXPECT_ERROR_TEXT(statement, text)                       \
-  do {                                                           \
-    try {                                                        \
-      statement;                                                 \
-      ADD_FAILURE() << "no error from " #statement;              \
-    } catch (const dupfind::Error& thrown_) {                    \
-      EXPECT_EQ(std::string(thrown_.what()), std::string(text)); \
-    }                                                            \
-  } while (false)
