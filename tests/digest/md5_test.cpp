@@ -16,9 +16,7 @@ namespace {
 // OpenSSL's MD5, the independent oracle.
 Digest OpenSslMd5(const std::string& data) {
   Digest digest{};
-  unsigned int length = 0;
-  EXPECT_EQ(EVP_Digest(data.data(), data.size(), digest.data(), &length, EVP_md5(), nullptr), 1);
-  EXPECT_EQ(length, digest.size());
+  EXPECT_EQ(EVP_Digest(data.data(), data.size(), digest.data(), nullptr, EVP_md5(), nullptr), 1);
   return digest;
 }
 

@@ -289,7 +289,6 @@ void AboutWindowTest::links() {
   QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
   QCOMPARE(opened_.size(), 1);
   QCOMPARE(opened_.first().toString(), address);
-  QCOMPARE(address, link->text() + "/");
 
   // Pressed inside, released outside, or another button: nothing opens.
   const QPointF outside(link->width() + 5, link->height() / 2);
