@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstring>
 
+#include "digest/md5_blocks.h"
+
 namespace dupfind {
 namespace {
 
@@ -41,9 +43,9 @@ inline std::uint32_t I(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
   a += I(b, c, d) + (x) + (t);          \
   a = std::rotl(a, s) + (b);
 
-// Transforms `blocks` consecutive 64-byte blocks; the state stays in
-// registers from one block to the next.
-void TransformBlocks(std::uint32_t state[4], const std::uint8_t* data, std::size_t blocks) {
+}  // namespace
+
+void MD5TransformBlocks(std::uint32_t state[4], const std::uint8_t* data, std::size_t blocks) {
   std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   std::uint32_t x[16];
   for (; blocks != 0; --blocks, data += 64) {
@@ -135,8 +137,6 @@ void TransformBlocks(std::uint32_t state[4], const std::uint8_t* data, std::size
 #undef MD5_STEP_H
 #undef MD5_STEP_I
 
-}  // namespace
-
 void MD5Init(MD5Context& context) {
   std::memset(&context, 0, sizeof context);
   context.state[0] = 0x67452301;
@@ -158,10 +158,10 @@ void MD5Update(MD5Context& context, const void* input, std::size_t length) {
   std::size_t i = 0;
   if (length >= part_length) {
     std::memcpy(&context.buffer[index], bytes, part_length);
-    TransformBlocks(context.state, context.buffer, 1);
+    MD5TransformBlocks(context.state, context.buffer, 1);
     // Whole blocks are transformed where they lie, without a copy.
     const std::size_t blocks = (length - part_length) / 64;
-    TransformBlocks(context.state, bytes + part_length, blocks);
+    MD5TransformBlocks(context.state, bytes + part_length, blocks);
     i = part_length + blocks * 64;
     index = 0;
   }
@@ -182,7 +182,7 @@ void MD5Final(Digest& digest, MD5Context& context) {
 }
 
 void MD5Transform(std::uint32_t state[4], const std::uint8_t block[64]) {
-  TransformBlocks(state, block, 1);
+  MD5TransformBlocks(state, block, 1);
 }
 
 void Encode(std::uint8_t* output, const std::uint32_t* input, std::size_t length) {

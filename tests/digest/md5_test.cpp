@@ -8,17 +8,11 @@
 #include <random>
 #include <string>
 
+#include "tests/support/openssl_md5.h"
 #include "tests/support/temp_dir.h"
 
 namespace dupfind::test {
 namespace {
-
-// OpenSSL's MD5, the independent oracle.
-Digest OpenSslMd5(const std::string& data) {
-  Digest digest{};
-  EXPECT_EQ(EVP_Digest(data.data(), data.size(), digest.data(), nullptr, EVP_md5(), nullptr), 1);
-  return digest;
-}
 
 Digest Md5InOneCall(const std::string& data) {
   MD5Context context;
