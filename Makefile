@@ -2,8 +2,9 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 45
 
-.PHONY: all deps build run test bench package screenshot format clean
+.PHONY: all deps build run test bench fuzz package screenshot format clean
 
 all: build
 
@@ -22,6 +23,14 @@ test: build
 
 bench: build
 	bench/run.sh $(BUILD)
+
+# The lanes against OpenSSL under libFuzzer, ASan and UBSan, for FUZZ_SECONDS.
+fuzz:
+	@scripts/install-deps.sh fuzz
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DDUPFIND_FUZZ=ON -DDUPFIND_SANITIZE=ON \
+	  -DDUPFIND_UI=OFF -DDUPFIND_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS) --target md5_lanes_fuzz
+	build-fuzz/tests/fuzz/md5_lanes_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1
 
 package: build
 	@scripts/install-deps.sh package

@@ -5,10 +5,14 @@
 
 // GCC 12's AVX-512 intrinsics start from a deliberately undefined vector,
 // which its own -Wmaybe-uninitialized then reports where they are inlined.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 
 #include "digest/md5_lane_steps.h"
 

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing.
-# Usage: install-deps.sh [build|test|bench|package]...   (default: build test)
+# Usage: install-deps.sh [build|test|bench|package|fuzz]...   (default: build test)
 set -euo pipefail
 
 build=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins fonts-liberation)
 test=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev fonts-dejavu-core)
 bench=(jdupes fdupes xvfb xauth time)
 package=(dpkg-dev file desktop-file-utils appstream xvfb xauth)
+fuzz=(cmake make clang libclang-rt-14-dev libssl-dev)  # libFuzzer comes with clang's runtime
 
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(build test)
@@ -18,6 +19,7 @@ for g in "${groups[@]}"; do
     test) wanted+=("${test[@]}") ;;
     bench) wanted+=("${bench[@]}") ;;
     package) wanted+=("${package[@]}") ;;
+    fuzz) wanted+=("${fuzz[@]}") ;;
     *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
   esac
 done
