@@ -3,7 +3,9 @@
 // - MD5Update and MD5_Update over one long stream (no padding);
 // - whole messages of 64 B to 1 MiB, padding included: one at a time with
 //   MD5Init..MD5Final and OpenSSL's MD5_Init..MD5_Final, and all the lanes of
-//   Md5Lanes kept full with each kernel (DUPFIND_MD5_KERNEL's choices);
+//   Md5Lanes kept full with each kernel (DUPFIND_MD5_KERNEL's choices: the
+//   second argument is 0), or only the first few with the kernel
+//   KernelFromEnvironment picks;
 // - each lane kernel alone, every lane transforming 1 MiB of whole blocks.
 // Kernels this processor cannot run are left out.
 
@@ -109,11 +111,13 @@ void BM_OpenSSL_MD5Messages(benchmark::State& state) {
 }
 
 // Every lane refilled with the next whole message as soon as it is done, as
-// a reader of many files would keep them.
+// a reader of many files would keep them; or only the first range(1) lanes,
+// as when few files are left.
 void BM_Md5LanesMessages(benchmark::State& state, dupfind::Md5Kernel kernel) {
   const std::size_t size = static_cast<std::size_t>(state.range(0));
   dupfind::Md5Lanes engine(kernel);
-  const std::size_t lanes = engine.Lanes();
+  const std::size_t lanes =
+      state.range(1) == 0 ? engine.Lanes() : static_cast<std::size_t>(state.range(1));
   const std::size_t messages = std::max(MessagesPerIteration(size), lanes);
   for (auto _ : state) {
     std::size_t started = 0, done = 0;
@@ -165,8 +169,14 @@ int main(int argc, char** argv) {
          {dupfind::Md5Kernel::kScalar, dupfind::Md5Kernel::kAvx2, dupfind::Md5Kernel::kAvx512}) {
       if (!dupfind::CanRun(kernel)) continue;
       const std::string name = std::string("BM_Md5LanesMessages/") + dupfind::KernelName(kernel);
-      benchmark::RegisterBenchmark(name.c_str(), BM_Md5LanesMessages, kernel)->Arg(size);
+      benchmark::RegisterBenchmark(name.c_str(), BM_Md5LanesMessages, kernel)->Args({size, 0});
     }
+  }
+  const dupfind::Md5Kernel best = dupfind::KernelFromEnvironment();
+  for (const std::int64_t busy : {1, 2, 8, 12, 16, 24}) {
+    if (static_cast<std::size_t>(busy) >= dupfind::Md5Lanes(best).Lanes()) break;
+    const std::string name = std::string("BM_Md5LanesMessages/") + dupfind::KernelName(best);
+    benchmark::RegisterBenchmark(name.c_str(), BM_Md5LanesMessages, best)->Args({kMiB, busy});
   }
   for (const dupfind::lanes::LaneKernel& kernel : dupfind::lanes::LaneKernels()) {
     if (!dupfind::CanRun(kernel.set)) continue;

@@ -2,11 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "digest/md5_blocks.h"
+
+namespace dupfind::lanes {
+// Names the kernel of a failing case.
+void PrintTo(const LaneKernel& kernel, std::ostream* out) {
+  *out << kernel.name;
+}
+}  // namespace dupfind::lanes
 
 namespace dupfind::test {
 namespace {

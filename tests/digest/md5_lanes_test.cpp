@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,13 @@
 
 #include "tests/support/openssl_md5.h"
 #include "tests/support/temp_dir.h"
+
+namespace dupfind {
+// Names the kernel of a failing case.
+void PrintTo(Md5Kernel kernel, std::ostream* out) {
+  *out << KernelName(kernel);
+}
+}  // namespace dupfind
 
 namespace dupfind::test {
 namespace {
