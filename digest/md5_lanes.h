@@ -72,7 +72,9 @@ class Md5Lanes {
 
   Md5Kernel Kernel() const { return kernel_; }
   // How many messages the engine holds at once: 32 with avx512, 16 with avx2,
-  // 1 with scalar. Filling every lane gives the best speed.
+  // 1 with scalar. Filling every lane gives the best speed; while only some
+  // are busy, Run uses a narrower kernel where one holds them (down to the
+  // scalar code for a single lane), so that few messages cost less.
   std::size_t Lanes() const { return lanes_; }
 
   LaneState State(std::size_t lane) const {

@@ -88,9 +88,9 @@ struct Avx512 {
   // step to the next short.
   template <int kRound, int kShift>
   [[gnu::always_inline]] static void Step(V& a, V b, V c, V d, V x, std::uint32_t t) {
-    constexpr int kTable[] = {kF, kG, kH, kI};
+    constexpr int kTable = kRound == 0 ? kF : kRound == 1 ? kG : kRound == 2 ? kH : kI;
     a = Add(a, Add(x, _mm512_set1_epi32(static_cast<int>(t))));
-    a = Add(a, _mm512_ternarylogic_epi32(b, c, d, kTable[kRound]));
+    a = Add(a, _mm512_ternarylogic_epi32(b, c, d, kTable));
     a = Add(_mm512_rol_epi32(a, kShift), b);
   }
 };
