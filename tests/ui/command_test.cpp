@@ -22,11 +22,6 @@ class Raising : public QObject {
   bool event(QEvent*) override { throw Error("raised by an event"); }
 };
 
-struct Counter : QObject {
-  int runs = 0;
-  void Run() { ++runs; }
-};
-
 }  // namespace
 
 class CommandTest : public QObject {
@@ -79,16 +74,6 @@ class CommandTest : public QObject {
     });
     QCOMPARE(boxes_.size(), std::size_t{1});
     QCOMPARE(boxes_[0].second, shown);
-  }
-
-  void memberCommandRunsOncePerSignalAndShowsNothing() {
-    QPushButton button;
-    Counter counter;
-    ConnectCommand(&button, &QPushButton::clicked, &counter, &Counter::Run);
-    button.click();
-    button.click();
-    QCOMPARE(counter.runs, 2);
-    QVERIFY(boxes_.empty());
   }
 
   void errorWhileTheBoxIsShownIsDropped() {
