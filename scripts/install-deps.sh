@@ -3,7 +3,7 @@
 # Usage: install-deps.sh [build|test|bench|package]...   (default: build test)
 set -euo pipefail
 
-build=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins fonts-liberation)
+build=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-liberation)
 test=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev fonts-dejavu-core)
 bench=(jdupes fdupes xvfb xauth time)
 package=(dpkg-dev file desktop-file-utils appstream xvfb xauth)
