@@ -31,11 +31,12 @@ case "$(status)" in
   *) "${apt[@]}" purge dupfind ;;  # left by an earlier run that stopped half way
 esac
 
-# Every path the package holds, and those of them that were there before it
-# (folders it shares with other packages), to compare with after the purge.
 log=$(mktemp)
 # A failed check does not leave the package installed.
 trap 'rm -f "$log"; case "$(status)" in "install ok installed") "${apt[@]}" purge dupfind ;; esac' EXIT
+
+# Every path the package holds, and those of them that were there before it
+# (folders it shares with other packages), to compare with after the purge.
 mapfile -t paths < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed 's|^\./|/|; s|/$||' | grep -v '^$')
 declare -A before=()
 for p in "${paths[@]}"; do
