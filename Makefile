@@ -1,9 +1,10 @@
 # Thin wrapper over CMake. `make run` starts the program, `make test` runs every test.
+# On a machine without make, ./dupfind.sh TARGET installs it and runs the same.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build run test bench package screenshot format clean
+.PHONY: all deps build run test bench package screenshot format check-format clean
 
 all: build
 
@@ -18,20 +19,25 @@ run: build
 	$(BUILD)/ui/dupfind
 
 test: build
+	@scripts/install-deps.sh bench  # the benchmark's peers, which the bench_run test drives
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
 	bench/run.sh $(BUILD)
 
-package: build
-	@scripts/install-deps.sh package
-	cd $(BUILD) && cpack -G DEB
+package:
+	@JOBS=$(JOBS) scripts/build-package.sh $(BUILD)
 
 screenshot: build
 	scripts/screenshot.sh $(BUILD)
 
 format:
+	@scripts/install-deps.sh format
 	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format -i
+
+check-format:
+	@scripts/install-deps.sh format
+	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD)
