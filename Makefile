@@ -1,10 +1,11 @@
 # Thin wrapper over CMake. `make run` starts the program, `make test` runs every test.
+# On a machine without make, ./dupfind.sh TARGET installs it and runs the same.
 BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 45
 
-.PHONY: all deps build run test bench fuzz package screenshot format clean
+.PHONY: all deps build run test bench fuzz package screenshot format check-format clean
 
 all: build
 
@@ -19,6 +20,7 @@ run: build
 	$(BUILD)/ui/dupfind
 
 test: build
+	@scripts/install-deps.sh bench  # the benchmark's peers, which the bench_run test drives
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 bench: build
@@ -28,19 +30,23 @@ bench: build
 fuzz:
 	@scripts/install-deps.sh fuzz
 	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DDUPFIND_FUZZ=ON -DDUPFIND_SANITIZE=ON \
-	  -DDUPFIND_UI=OFF -DDUPFIND_TESTS=OFF
+	  -DDUPFIND_UI=OFF -DDUPFIND_TESTS=OFF -DDUPFIND_BENCH=OFF
 	cmake --build build-fuzz -j $(JOBS) --target md5_lanes_fuzz
 	build-fuzz/tests/fuzz/md5_lanes_fuzz -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1
 
-package: build
-	@scripts/install-deps.sh package
-	cd $(BUILD) && cpack -G DEB
+package:
+	@JOBS=$(JOBS) scripts/build-package.sh $(BUILD)
 
 screenshot: build
 	scripts/screenshot.sh $(BUILD)
 
 format:
+	@scripts/install-deps.sh format
 	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format -i
+
+check-format:
+	@scripts/install-deps.sh format
+	git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 clean:
 	rm -rf $(BUILD)

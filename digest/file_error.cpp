@@ -24,7 +24,11 @@ std::string SystemErrorText(int error_number) {
 }
 
 Error FileError(const std::string& failure, const std::string& path, int error_number) {
-  return Error(failure + " \"" + AbsolutePath(path) + "\". " + SystemErrorText(error_number));
+  return FileError(failure, path, SystemErrorText(error_number));
+}
+
+Error FileError(const std::string& failure, const std::string& path, const std::string& reason) {
+  return Error(failure + " \"" + AbsolutePath(path) + "\". " + reason);
 }
 
 }  // namespace dupfind

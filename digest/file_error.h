@@ -18,5 +18,7 @@ std::string SystemErrorText(int error_number);
 // FileError("Cannot open file", "a.txt", ENOENT) for
 // `Cannot open file "/home/me/a.txt". No such file or directory`.
 Error FileError(const std::string& failure, const std::string& path, int error_number);
+// The same with a reason of the program's own in place of the system's text.
+Error FileError(const std::string& failure, const std::string& path, const std::string& reason);
 
 }  // namespace dupfind

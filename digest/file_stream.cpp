@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "digest/file_error.h"
@@ -20,6 +20,10 @@ Error ReadError(const std::string& path, int error_number) {
   return FileError("Cannot read file", path, error_number);
 }
 
+Error ChangedError(const std::string& path) {
+  return FileError("Cannot read file", path, std::string("The file changed while it was read"));
+}
+
 // File systems that cannot lock at all answer with one of these; their files
 // are read without the lock rather than refused one and all.
 bool LockingUnsupported(int error_number) {
@@ -27,46 +31,44 @@ bool LockingUnsupported(int error_number) {
          error_number == ENOTSUP;
 }
 
+OpenFile OpenRegularFile(const std::string& path) {
+  OpenFile file{OpenForReading(AT_FDCWD, path.c_str()), {}};
+  if (!file.fd || ::fstat(file.fd.get(), &file.status) != 0) throw OpenError(path, errno);
+  if (S_ISDIR(file.status.st_mode)) throw OpenError(path, EISDIR);
+  if (!S_ISREG(file.status.st_mode)) throw OpenError(path, EINVAL);
+  return file;
+}
+
 }  // namespace
 
-FileStream::FileStream(const std::string& path)
-    : path_(path), fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY)) {
-  if (fd_ < 0) throw OpenError(path_, errno);
-  struct stat status;
-  int refusal = 0;
-  if (::fstat(fd_, &status) != 0) {
-    refusal = errno;
-  } else if (S_ISDIR(status.st_mode)) {
-    refusal = EISDIR;
-  } else if (!S_ISREG(status.st_mode)) {
-    refusal = EINVAL;
-  } else if (::flock(fd_, LOCK_EX | LOCK_NB) != 0 && !LockingUnsupported(errno)) {
-    refusal = errno;  // another program holds the file locked
+UniqueFd OpenForReading(int folder, const char* name, bool follow_link) {
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (follow_link ? 0 : O_NOFOLLOW);
+  return UniqueFd(::openat(folder, name, flags));
+}
+
+FileStream::FileStream(const std::string& path) : FileStream(path, OpenRegularFile(path)) {}
+
+FileStream::FileStream(const std::string& path, OpenFile file)
+    : path_(path), fd_(std::move(file.fd)) {
+  if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0 && !LockingUnsupported(errno)) {
+    throw OpenError(path_, errno);  // another program holds the file locked
   }
-  if (refusal != 0) {
-    ::close(fd_);
-    throw OpenError(path_, refusal);
-  }
-  identity_ = {status.st_dev, status.st_ino};
-  size_ = static_cast<std::uint64_t>(status.st_size);
+  Adopt(file.status);
 }
 
 FileStream::FileStream(const std::string& path, int fd) : path_(path), fd_(fd) {
   struct stat status;
-  const off_t offset = ::lseek(fd_, 0, SEEK_CUR);
-  if (::fstat(fd_, &status) != 0 || offset < 0) {
-    const int error_number = errno;
-    ::close(fd_);
-    throw ReadError(path_, error_number);
-  }
-  identity_ = {status.st_dev, status.st_ino};
-  size_ = static_cast<std::uint64_t>(status.st_size);
+  const off_t offset = ::lseek(fd, 0, SEEK_CUR);
+  if (::fstat(fd, &status) != 0 || offset < 0) throw ReadError(path_, errno);
+  Adopt(status);
   position_ = offset_ = static_cast<std::uint64_t>(offset);
 }
 
-FileStream::~FileStream() {
-  ::close(fd_);
-}  // closing also drops the lock
+void FileStream::Adopt(const struct stat& status) {
+  identity_ = IdentityOf(status);
+  size_ = static_cast<std::uint64_t>(status.st_size);
+  modified_ = status.st_mtim;
+}
 
 std::uint64_t FileStream::Size() {
   return size_;
@@ -81,17 +83,39 @@ void FileStream::Seek(std::uint64_t position) {
 }
 
 std::size_t FileStream::Read(void* buffer, std::size_t size) {
+  const bool sized = size_ != 0;
+  if (sized)
+    size =
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, size_ - std::min(size_, position_)));
+  if (size == 0) return 0;
   if (offset_ != position_) {
-    if (::lseek(fd_, static_cast<off_t>(position_), SEEK_SET) < 0) throw ReadError(path_, errno);
+    if (::lseek(fd_.get(), static_cast<off_t>(position_), SEEK_SET) < 0) {
+      throw ReadError(path_, errno);
+    }
     offset_ = position_;
   }
-  for (;;) {
-    const ssize_t delivered = ::read(fd_, buffer, size);
-    if (delivered >= 0) {
-      position_ = offset_ += static_cast<std::uint64_t>(delivered);
-      return static_cast<std::size_t>(delivered);
-    }
+  ssize_t delivered;
+  while ((delivered = ::read(fd_.get(), buffer, size)) < 0) {
     if (errno != EINTR) throw ReadError(path_, errno);
+  }
+  position_ = offset_ += static_cast<std::uint64_t>(delivered);
+  if (sized) {
+    if (delivered == 0) throw ChangedError(path_);  // it ended before its size
+    if (position_ == size_) CheckUnchanged();
+  } else if (delivered == 0) {
+    CheckUnchanged();
+  } else if (position_ > kUnsizedReadLimit) {
+    throw ChangedError(path_);
+  }
+  return static_cast<std::size_t>(delivered);
+}
+
+void FileStream::CheckUnchanged() const {
+  struct stat status;
+  if (::fstat(fd_.get(), &status) != 0) throw ReadError(path_, errno);
+  if (static_cast<std::uint64_t>(status.st_size) != size_ ||
+      status.st_mtim.tv_sec != modified_.tv_sec || status.st_mtim.tv_nsec != modified_.tv_nsec) {
+    throw ChangedError(path_);
   }
 }
 

@@ -1,30 +1,58 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
+#include <ctime>
 #include <string>
 #include <utility>
 
 #include "digest/md5.h"
+#include "digest/unique_fd.h"
 
 namespace dupfind {
 
 // A file on disk, whichever path reaches it: its device and inode.
 using FileIdentity = std::pair<dev_t, ino_t>;
 
-// A regular file opened for reading, held so that other programs cannot take it
-// while it is read: read-only, close-on-exec, non-blocking (a FIFO can never
-// hang us), with an exclusive advisory lock. Errors name the file by its
-// absolute path: "Cannot open file ..." when it cannot be opened or locked,
-// "Cannot read file ..." when a read or seek fails. The size is the one the
-// file had when it was opened; seeks reach the descriptor only when a read
-// needs them, so digesting a small file costs no seek at all.
+inline FileIdentity IdentityOf(const struct stat& status) {
+  return {status.st_dev, status.st_ino};
+}
+
+// Files that report no size, as those of /proc and /sys do, are read to their
+// end but never past this many bytes: some of them never end.
+inline constexpr std::uint64_t kUnsizedReadLimit = std::uint64_t{64} << 20;
+
+// Opens `name` in the folder `folder` (AT_FDCWD: the current folder) for
+// reading: read-only, close-on-exec, non-blocking (a FIFO put in place of a
+// file can never hang us), never as the controlling terminal. A final link is
+// followed unless `follow_link` is false. Returns no descriptor and sets
+// errno when it cannot.
+UniqueFd OpenForReading(int folder, const char* name, bool follow_link = true);
+
+// A descriptor open for reading on a regular file, with the file's status.
+struct OpenFile {
+  UniqueFd fd;
+  struct stat status;
+};
+
+// A regular file read so that other programs cannot take it meanwhile, and
+// read exactly as it was when it was opened. It holds an exclusive advisory
+// lock, and it reads up to the size the file had when it was opened, never
+// more. Errors name the file by its absolute path: "Cannot open file ..."
+// when it cannot be opened or locked, "Cannot read file ..." when a read or
+// seek fails, and "Cannot read file ... The file changed while it was read"
+// when the file ends before that size, or its size or modification time
+// differ once it has been read to its end. Seeks reach the descriptor only
+// when a read needs them, so digesting a small file costs no seek at all.
 class FileStream : public Stream {
  public:
+  // Opens the file at `path`; anything but a regular file is refused.
   explicit FileStream(const std::string& path);
-  // Adopts an already open descriptor, named `path` in error messages.
+  // Takes `file` and locks it; `path` names it in errors.
+  FileStream(const std::string& path, OpenFile file);
+  // Adopts `fd` as it stands, at its present position, without a lock.
   FileStream(const std::string& path, int fd);
-  ~FileStream() override;
   FileStream(const FileStream&) = delete;
   FileStream& operator=(const FileStream&) = delete;
 
@@ -36,10 +64,16 @@ class FileStream : public Stream {
   FileIdentity Identity() const { return identity_; }
 
  private:
+  void Adopt(const struct stat& status);
+  // Throws the changed-file error unless the file still has the size and
+  // modification time it had when it was opened.
+  void CheckUnchanged() const;
+
   std::string path_;
-  int fd_;
+  UniqueFd fd_;
   FileIdentity identity_{};
-  std::uint64_t size_ = 0;
+  std::uint64_t size_ = 0;  // 0: the file reports no size and is read to its end
+  std::timespec modified_{};
   std::uint64_t position_ = 0;  // where the next read starts
   std::uint64_t offset_ = 0;    // the descriptor's own position
 };

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing.
-# Usage: install-deps.sh [build|test|bench|package|fuzz]...   (default: build test)
+# Usage: install-deps.sh [build|test|bench|package|format|fuzz]...   (default: build test)
 set -euo pipefail
 
-build=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins fonts-liberation)
+build=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-liberation)
 test=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev fonts-dejavu-core)
-bench=(jdupes fdupes xvfb xauth time)
-package=(dpkg-dev file desktop-file-utils appstream xvfb xauth)
+bench=(jdupes fdupes rdfind rmlint xvfb xauth time)
+package=(build-essential dpkg-dev debhelper lintian desktop-file-utils appstream xvfb xauth)
+format=(clang-format)
 fuzz=(cmake make clang libclang-rt-14-dev libssl-dev)  # libFuzzer comes with clang's runtime
 
 groups=("$@")
@@ -19,6 +20,7 @@ for g in "${groups[@]}"; do
     test) wanted+=("${test[@]}") ;;
     bench) wanted+=("${bench[@]}") ;;
     package) wanted+=("${package[@]}") ;;
+    format) wanted+=("${format[@]}") ;;
     fuzz) wanted+=("${fuzz[@]}") ;;
     *) echo "install-deps: unknown group '$g'" >&2; exit 2 ;;
   esac
@@ -33,6 +35,6 @@ done
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 echo "install-deps: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${sudo[@]}" apt-get update -qq
-"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get)  # sudo would drop an exported variable
+"${apt[@]}" update -qq
+"${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"

@@ -44,9 +44,10 @@ Groups GroupByDigest(const Column& digests) {
   return groups;
 }
 
-// One triple of parallel columns being written.
+// One triple of parallel columns being written, with the file of each row.
 struct Triple {
   Column names, folders, digests;
+  std::vector<FileIdentity> files;
 
   // Every row goes either to the results or back to the working lists, never
   // both, so its texts are moved, not copied.
@@ -54,18 +55,29 @@ struct Triple {
     names.reserve(rows);
     folders.reserve(rows);
     digests.reserve(rows);
+    files.reserve(rows);
   }
 
   void Take(Triple& from, int row) {
     names.push_back(std::move(from.names[row]));
     folders.push_back(std::move(from.folders[row]));
     digests.push_back(std::move(from.digests[row]));
+    files.push_back(from.files[row]);
   }
 
-  void AppendTo(TextList& name_list, TextList& folder_list, TextList& digest_list) {
+  void AddSeparator() {
+    names.push_back(kSeparator);
+    folders.push_back(kSeparator);
+    digests.push_back(kSeparator);
+    files.push_back({});
+  }
+
+  void AppendTo(TextList& name_list, TextList& folder_list, TextList& digest_list,
+                std::vector<FileIdentity>& file_list) {
     name_list.AddAll(std::move(names));
     folder_list.AddAll(std::move(folders));
     digest_list.AddAll(std::move(digests));
+    file_list.insert(file_list.end(), files.begin(), files.end());
   }
 };
 
@@ -82,7 +94,9 @@ void GroupDuplicates() {
     if (list->Count() < count) throw ListIndexError(count - 1);
   }
 
-  Triple working{form.ListBox1().TakeAll(), form.ListBox2().TakeAll(), form.ListBox3().TakeAll()};
+  Triple working{form.ListBox1().TakeAll(), form.ListBox2().TakeAll(), form.ListBox3().TakeAll(),
+                 std::exchange(form.working_files, {})};
+  working.files.resize(working.names.size());  // rows no scan gave have no file
   const Groups groups = GroupByDigest(working.digests);
 
   std::size_t reported_rows = 0, reported_groups = 0;
@@ -101,16 +115,14 @@ void GroupDuplicates() {
       results.Take(working, i);
       reported[i] = true;
     }
-    results.names.push_back(kSeparator);
-    results.folders.push_back(kSeparator);
-    results.digests.push_back(kSeparator);
+    results.AddSeparator();
   }
   for (int i = 0; i < count; ++i) {
     if (!reported[i]) survivors.Take(working, i);
   }
 
-  results.AppendTo(form.ListBox7(), form.ListBox8(), form.ListBox9());
-  survivors.AppendTo(form.ListBox1(), form.ListBox2(), form.ListBox3());
+  results.AppendTo(form.ListBox7(), form.ListBox8(), form.ListBox9(), form.result_files);
+  survivors.AppendTo(form.ListBox1(), form.ListBox2(), form.ListBox3(), form.working_files);
   form.ListBox4().Clear();
   form.ListBox5().Clear();
   form.ListBox6().Clear();

@@ -15,6 +15,8 @@ void ClearLists(MainForm& form) {
   form.ListBox8().Clear();
   form.ListBox9().Clear();
   form.recorded_files.clear();
+  form.working_files.clear();
+  form.result_files.clear();
 }
 
 }  // namespace dupfind

@@ -3,6 +3,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "digest/file_stream.h"
 #include "search/text_list.h"
@@ -39,6 +40,13 @@ class MainForm {
   // file a second row, also when it goes on after a search that ran nested
   // inside it and recorded files of its own.
   std::set<FileIdentity> recorded_files;
+
+  // The file each row was read from, beside the rows as they move: one per
+  // working row with a digest (parallel to ListBox3), and one per result row
+  // (parallel to ListBox7-9; a separator, or a row no scan gave, has none).
+  // The delete command removes only the file its row was read from.
+  std::vector<FileIdentity> working_files;
+  std::vector<FileIdentity> result_files;
 };
 
 // Empties ListBox1 to ListBox9, in this order, and forgets the recorded files.

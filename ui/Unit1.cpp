@@ -9,8 +9,10 @@
 #include "search/search_command.h"
 #include "ui/Unit2.h"
 #include "ui/button.h"
+#include "ui/command.h"
 #include "ui/folder_chooser.h"
 #include "ui/list_box.h"
+#include "ui/shown_text.h"
 #include "ui/status_bar.h"
 #include "ui/window_style.h"
 
@@ -38,9 +40,15 @@ TForm1::TForm1(QWidget* parent)
   Button5 = Place(new TButton(QStringLiteral("О программе"), this), "Button5", 376, 176, 177, 25);
   StatusBar1 = Place(new TStatusBar(this), "StatusBar1", 0, 206, 561, 19);
 
-  // Only the names column takes input; the other two are shown greyed.
+  // Only the names column takes input; the other two are shown greyed and
+  // follow its scrolling, so a row's folder and digest stand beside its name.
+  // A folder cut short keeps its end, the folders nearest the file.
   ListBox8_->setEnabled(false);
   ListBox9_->setEnabled(false);
+  ListBox8_->FollowScrolling(*ListBox7_);
+  ListBox9_->FollowScrolling(*ListBox7_);
+  ListBox8_->setTextElideMode(Qt::ElideLeft);
+  ListBox7_->SetToolTips([this](int position) { return RowToolTip(position); });
 
   for (QWidget* widget :
        {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
@@ -55,13 +63,11 @@ TForm1::TForm1(QWidget* parent)
   setTabOrder(ListBox7_, Button5);
   Edit1->setFocus();
 
-  connect(Edit1, &QLineEdit::textEdited, this,
-          [this](const QString& text) { folder_ = text.toUtf8().toStdString(); });
-  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
-  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-  connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
-  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+  ConnectCommand(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  ConnectCommand(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  ConnectCommand(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+  ConnectCommand(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+  ConnectCommand(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
 
   if (Form1 == nullptr) Form1 = this;  // the first main window created is the one
 }
@@ -81,12 +87,25 @@ TextList& TForm1::ListBox9() {
 }
 
 std::string TForm1::FolderText() const {
-  return folder_;
+  return PathBytes(Edit1->text());  // typed or chosen, the field holds the folder
 }
 
 void TForm1::SetFolderText(const std::string& text) {
-  folder_ = text;
-  Edit1->setText(QString::fromStdString(text));  // decoded for display only
+  Edit1->setText(ShownText(text));
+}
+
+QString TForm1::RowToolTip(int position) const {
+  // Shown from the view's own frames: nothing here may fail on a row that
+  // another column does not hold yet.
+  const TListBox* columns[] = {ListBox7_, ListBox8_, ListBox9_};
+  QStringList lines;
+  for (const TListBox* column : columns) {
+    if (position >= column->Count()) return {};
+    lines << ShownText(column->Get(position));
+  }
+  if (lines.count(QStringLiteral("---")) == 3) return {};  // a separator row
+  return Label3->text() + ": " + lines[0] + "\n" + Label4->text() + ": " + lines[1] + "\n" +
+         Label5->text() + ": " + lines[2];
 }
 
 std::string TForm1::StatusText() const {

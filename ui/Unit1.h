@@ -52,6 +52,9 @@ class TForm1 : public QWidget, public MainForm {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  // A result row's whole name, folder and digest, each under its heading.
+  QString RowToolTip(int position) const;
+
   MemoryList list_box1_, list_box2_, list_box3_, list_box4_, list_box5_, list_box6_;
 
   QLabel* Label1;
@@ -69,9 +72,6 @@ class TForm1 : public QWidget, public MainForm {
   TButton* Button5;
   TStatusBar* StatusBar1;
 
-  // The folder as bytes, as last set; Edit1 shows it decoded. Typing in
-  // Edit1 replaces it with the typed text.
-  std::string folder_;
   int searches_running_ = 0;
   bool close_requested_ = false;
 };

@@ -1,11 +1,13 @@
 #include "ui/Unit2.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QPlainTextEdit>
 
+#include "digest/error.h"
+#include "ui/command.h"
 #include "ui/link_label.h"
-#include "ui/url_opener.h"
 #include "ui/window_style.h"
 
 namespace dupfind {
@@ -30,10 +32,20 @@ QPlainTextEdit* Memo(const QString& text, QWidget* parent) {
 TLinkLabel* Link(const char* text, QWidget* parent) {
   auto* label = new TLinkLabel(QString::fromLatin1(text), parent);
   label->setFont(WindowFont());  // a font of its own: its style changes alone
+  // On the button-face background a label writes in ButtonText unless told
+  // otherwise; a link writes in the link colour.
   QPalette palette = label->palette();
-  palette.setColor(QPalette::WindowText, Qt::blue);
+  palette.setColor(QPalette::Link, Qt::blue);
   label->setPalette(palette);
+  label->setForegroundRole(QPalette::Link);
   return label;
+}
+
+// Hands `address` to the desktop's browser. When none can be found, the user
+// is told so, rather than the click doing nothing.
+void OpenLink(const char* address) {
+  if (!QDesktopServices::openUrl(QUrl(QString::fromLatin1(address))))
+    throw Error(std::string("Не удалось открыть ссылку \"") + address + "\" в браузере");
 }
 
 void SetUnderlineAlone(QLabel* label) {
@@ -58,6 +70,13 @@ TForm2::TForm2(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
   SetUpWindow(*this, "Form2", QStringLiteral("О программе"), QRect(508, 206, 398, 285));
   setAttribute(Qt::WA_QuitOnClose, false);  // closing it only hides it
+  // The window manager reads the buttons it may offer from the window's
+  // Motif hints (the flags above: no minimise, no maximise) and its type: a
+  // dialog, yet a window of its own, where Qt::Dialog would make it transient
+  // for the program. Qt sets the type from the flags when it creates the
+  // native window, so the type is asked for once that window exists.
+  winId();
+  setAttribute(Qt::WA_X11NetWmWindowTypeDialog);
 
   Label1 = Place(new QLabel(QStringLiteral("О программе"), this), "Label1", 8, 8, 68, 13);
   Label8 =
@@ -82,12 +101,12 @@ TForm2::TForm2(QWidget* parent)
                 "Memo2", 8, 184, 385, 89);
   setTabOrder(Memo1, Memo2);
 
-  connect(Label5, &TLinkLabel::MouseMove, this, &TForm2::Label5MouseMove);
-  connect(Label5, &TLinkLabel::MouseLeave, this, &TForm2::Label5MouseLeave);
-  connect(Label5, &TLinkLabel::Click, this, &TForm2::Label5Click);
-  connect(Label7, &TLinkLabel::MouseMove, this, &TForm2::Label7MouseMove);
-  connect(Label7, &TLinkLabel::MouseLeave, this, &TForm2::Label7MouseLeave);
-  connect(Label7, &TLinkLabel::Click, this, &TForm2::Label7Click);
+  ConnectCommand(Label5, &TLinkLabel::MouseMove, this, &TForm2::Label5MouseMove);
+  ConnectCommand(Label5, &TLinkLabel::MouseLeave, this, &TForm2::Label5MouseLeave);
+  ConnectCommand(Label5, &TLinkLabel::Click, this, &TForm2::Label5Click);
+  ConnectCommand(Label7, &TLinkLabel::MouseMove, this, &TForm2::Label7MouseMove);
+  ConnectCommand(Label7, &TLinkLabel::MouseLeave, this, &TForm2::Label7MouseLeave);
+  ConnectCommand(Label7, &TLinkLabel::Click, this, &TForm2::Label7Click);
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) {
     if (now == Memo1 || now == Memo2) last_text_box_ = now;
   });
@@ -103,7 +122,7 @@ TForm2::~TForm2() {
 }
 
 void TForm2::ShowAbout() {
-  show();
+  showNormal();  // a minimised window comes back too
   raise();
   activateWindow();
   (last_text_box_ ? last_text_box_.data() : Memo1)->setFocus();
@@ -116,7 +135,7 @@ void TForm2::Label5MouseLeave() {
   RemoveUnderline(Label5);
 }
 void TForm2::Label5Click() {
-  OpenUrl(QUrl(QString::fromLatin1(kLabel5Address)));
+  OpenLink(kLabel5Address);
 }
 void TForm2::Label7MouseMove() {
   SetUnderlineAlone(Label7);
@@ -125,7 +144,7 @@ void TForm2::Label7MouseLeave() {
   RemoveUnderline(Label7);
 }
 void TForm2::Label7Click() {
-  OpenUrl(QUrl(QString::fromLatin1(kLabel7Address)));
+  OpenLink(kLabel7Address);
 }
 
 }  // namespace dupfind

@@ -20,7 +20,8 @@ class TForm2 : public QWidget {
   explicit TForm2(QWidget* parent = nullptr);
   ~TForm2() override;
 
-  // Shows the window, or brings it to the front when it is up already.
+  // Shows the window in its normal state, in front and active, whatever
+  // state it was in: hidden, behind others or minimised.
   void ShowAbout();
 
  public slots:

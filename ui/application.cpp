@@ -1,22 +1,21 @@
 #include "ui/application.h"
 
-#include <exception>
-
-#include "ui/error_box.h"
+#include "ui/command.h"
+#include "ui/qt_translation.h"
+#include "ui/window_style.h"
 
 namespace dupfind {
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  setFont(WindowFont());  // the chooser and the error boxes too
+  LoadQtTranslation(*this);
+}
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
-  try {
-    return QApplication::notify(receiver, event);
-  } catch (const std::exception& error) {
-    ShowErrorBox(error.what());
-  } catch (...) {
-    ShowErrorBox("Unknown error");
-  }
-  return false;
+  // Commands stop their own errors; this is the guard for anything else.
+  bool handled = false;
+  RunCommand([&] { handled = QApplication::notify(receiver, event); });
+  return handled;
 }
 
 }  // namespace dupfind

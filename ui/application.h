@@ -4,10 +4,11 @@
 
 namespace dupfind {
 
-// The application object. Every event Qt delivers passes through notify, and
-// an error raised while one is handled ends that handling there: it is shown
-// in an error box and the program goes on with its next event. No exception
-// ever crosses the event loop.
+// The application object: the windows' font for every window, Qt's own texts
+// (dialog buttons, the folder chooser) in Russian, and a last guard around
+// every event Qt delivers. Each command stops its own errors (see command.h);
+// an error that still reaches notify ends the handling of that event there,
+// is shown in an error box, and the program goes on with its next event.
 class TApplication : public QApplication {
  public:
   TApplication(int& argc, char** argv);

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include "ui/shown_text.h"
+
 namespace dupfind {
 namespace {
 
@@ -32,7 +34,7 @@ std::string ErrorBoxText(const std::string& message) {
 
 void ShowErrorBox(const std::string& message) {
   Presenter()(ApplicationTitle(QCoreApplication::applicationFilePath()),
-              QString::fromStdString(ErrorBoxText(message)));
+              ShownText(ErrorBoxText(message)));
 }
 
 void SetErrorBoxPresenter(ErrorBoxPresenter presenter) {

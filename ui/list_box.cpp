@@ -1,17 +1,45 @@
 #include "ui/list_box.h"
 
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleOptionFocusRect>
+#include <QStyledItemDelegate>
+
 #include <iterator>
 #include <utility>
 
+#include "ui/shown_text.h"
+
 namespace dupfind {
+namespace {
+
+// Rows claim no width of their own: the view makes each as wide as itself, so
+// the text is cut to the list's width, whatever the widest row is.
+class ListWideRows : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    return {0, QStyledItemDelegate::sizeHint(option, index).height()};
+  }
+};
+
+}  // namespace
 
 int ListBoxRows::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : Size();
 }
 
 QVariant ListBoxRows::data(const QModelIndex& index, int role) const {
-  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= Size()) return {};
-  return QString::fromStdString(At(index.row()));
+  if (!index.isValid() || index.row() >= Size()) return {};
+  try {  // Qt asks from its own frames, which no error may cross
+    if (role == Qt::DisplayRole) return ShownText(At(index.row()));
+    if (role == Qt::ToolTipRole && tool_tip) {
+      QString tip = tool_tip(index.row());
+      if (!tip.isEmpty()) return tip;
+    }
+  } catch (...) {
+  }
+  return {};
 }
 
 // Everything that may fail happens before the view hears of new rows.
@@ -46,9 +74,11 @@ std::vector<std::string> ListBoxRows::TakeAll() {
 
 TListBox::TListBox(QWidget* parent) : QListView(parent), rows_(this) {
   setModel(&rows_);
+  setItemDelegate(new ListWideRows(this));
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setUniformItemSizes(true);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 }
 
 void TListBox::Add(std::string text) {
@@ -100,6 +130,44 @@ void TListBox::SetItemIndex(int position) {
   }
   const QModelIndex index = rows_.index(position);
   selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+}
+
+void TListBox::FollowScrolling(const TListBox& leader) {
+  // Either list may take its new rows, and its new range, first.
+  QScrollBar* lead = leader.verticalScrollBar();
+  QScrollBar* own = verticalScrollBar();
+  const auto follow = [lead, own] { own->setValue(lead->value()); };
+  connect(lead, &QScrollBar::valueChanged, own, follow);
+  connect(lead, &QScrollBar::rangeChanged, own, follow);
+  connect(own, &QScrollBar::rangeChanged, own, follow);
+  follow();
+}
+
+void TListBox::SetToolTips(std::function<QString(int position)> tool_tip) {
+  rows_.tool_tip = std::move(tool_tip);
+}
+
+void TListBox::paintEvent(QPaintEvent* event) {
+  QListView::paintEvent(event);
+  // The view marks the focus on its current row; an empty list has none, so
+  // the mark goes around the empty area instead.
+  if (!hasFocus() || Count() > 0) return;
+  QPainter painter(viewport());
+  QStyleOptionFocusRect option;
+  option.initFrom(this);
+  option.rect = viewport()->rect().adjusted(1, 1, -1, -1);
+  option.backgroundColor = palette().color(QPalette::Base);
+  style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, this);
+}
+
+void TListBox::focusInEvent(QFocusEvent* event) {
+  QListView::focusInEvent(event);
+  viewport()->update();
+}
+
+void TListBox::focusOutEvent(QFocusEvent* event) {
+  QListView::focusOutEvent(event);
+  viewport()->update();
 }
 
 }  // namespace dupfind

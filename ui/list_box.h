@@ -3,6 +3,7 @@
 #include <QAbstractListModel>
 #include <QListView>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,12 +29,18 @@ class ListBoxRows : public QAbstractListModel {
   const std::string& At(int position) const { return rows_[static_cast<std::size_t>(position)]; }
   int Size() const { return static_cast<int>(rows_.size()); }
 
+  // The tooltip of a row, by position; none when unset or empty.
+  std::function<QString(int position)> tool_tip;
+
  private:
   std::vector<std::string> rows_;
 };
 
 // A visible list of the main window: a list view over its rows that the search
-// reaches as a TextList. The selected row is the view's, at most one.
+// reaches as a TextList. The selected row is the view's, at most one. Rows are
+// as wide as the list and a text too long for it is cut short with "…" on the
+// side the view's textElideMode names, the same whatever the rows hold: the
+// list never scrolls sideways.
 class TListBox : public QListView, public TextList {
   Q_OBJECT
 
@@ -49,6 +56,17 @@ class TListBox : public QListView, public TextList {
   std::vector<std::string> TakeAll() override;
   int ItemIndex() const override;
   void SetItemIndex(int position) override;
+
+  // Keeps this list at `leader`'s vertical position from now on, so that its
+  // rows stand beside the leader's rows of the same position.
+  void FollowScrolling(const TListBox& leader);
+
+  void SetToolTips(std::function<QString(int position)> tool_tip);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
 
  private:
   ListBoxRows rows_;

@@ -1,12 +1,15 @@
 #include "ui/status_bar.h"
 
+#include "ui/command.h"
+#include "ui/shown_text.h"
+
 namespace dupfind {
 
 TStatusBar::TStatusBar(QWidget* parent) : QStatusBar(parent) {
   setSizeGripEnabled(false);
   repaint_.setSingleShot(true);
   repaint_.setInterval(1000 / kRepaintsPerSecond);
-  connect(&repaint_, &QTimer::timeout, this, &TStatusBar::Show);
+  ConnectCommand(&repaint_, &QTimer::timeout, this, &TStatusBar::Show);
 }
 
 void TStatusBar::SetText(const std::string& text) {
@@ -15,7 +18,7 @@ void TStatusBar::SetText(const std::string& text) {
 }
 
 void TStatusBar::Show() {
-  showMessage(QString::fromStdString(text_));
+  showMessage(ShownText(text_));
 }
 
 }  // namespace dupfind

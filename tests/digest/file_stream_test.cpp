@@ -7,7 +7,10 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <future>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -98,6 +101,50 @@ TEST_F(FileStreamTest, AFailingReadRaisesTheReadError) {
   FileStream stream("data", write_only);
   EXPECT_EQ(ErrorText([&] { DigestOfStream(stream); }),
             "Cannot read file \"" + here_.folder() + "data\". Bad file descriptor");
+}
+
+// Read as it was when opened, or not at all: a file that ends early, grows,
+// or is rewritten while it is read gives no digest of neither content.
+TEST_F(FileStreamTest, FileChangedWhileReadRaisesTheChangedError) {
+  const std::string changed =
+      "Cannot read file \"" + here_.folder() + "data\". The file changed while it was read";
+  const std::function<void()> changes[] = {
+      [] { fs::resize_file("data", 5000); },
+      [] { std::ofstream("data", std::ios::app) << std::string(5000, 'y'); },
+      [] { std::fstream("data", std::ios::in | std::ios::out) << 'z'; },  // same size
+  };
+  for (const auto& change : changes) {
+    here_.File("data", std::string(10000, 'x'));
+    const struct timespec long_ago[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, "data", long_ago, 0), 0);  // any write moves it
+    FileStream stream("data");
+    char buffer[4096];
+    std::size_t total = stream.Read(buffer, sizeof buffer);
+    change();
+    EXPECT_EQ(ErrorText([&] {
+                for (std::size_t got; (got = stream.Read(buffer, sizeof buffer)) != 0;)
+                  total += got;
+              }),
+              changed);
+    EXPECT_LE(total, 10000u) << "read past the size it had when opened";
+  }
+}
+
+// Files of /proc report no size: they are read to their end, but one that
+// never ends is cut off with the same error, not read for ever.
+TEST_F(FileStreamTest, FilesThatReportNoSizeAreReadToTheirEndWithinABound) {
+  std::ifstream version("/proc/version", std::ios::binary);
+  const std::string content{std::istreambuf_iterator<char>(version), {}};
+  ASSERT_FALSE(content.empty());
+  MD5Context context;
+  MD5Init(context);
+  MD5Update(context, content.data(), content.size());
+  Digest expected;
+  MD5Final(expected, context);
+  EXPECT_EQ(DigestOfFile("/proc/version"), expected);
+
+  EXPECT_EQ(ErrorText([] { DigestOfFile("/proc/self/pagemap"); }),
+            "Cannot read file \"/proc/self/pagemap\". The file changed while it was read");
 }
 
 }  // namespace

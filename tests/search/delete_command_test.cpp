@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -13,9 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include "digest/file_stream.h"
 #include "digest/md5.h"
 #include "search/search_command.h"
 #include "tests/search/form_fixture.h"
+#include "tests/support/syscall_hooks.h"
 
 namespace dupfind::test {
 namespace {
@@ -30,16 +33,20 @@ std::string ReadFile(const std::string& path) {
 // Results set up by hand in Form1, for files of a temporary folder.
 class DeleteCommandTest : public FormTest {
  protected:
-  // Adds the result row of `folder` + `name` with the file's present digest.
+  // Adds the result row of `folder` + `name` with the file's present digest
+  // and identity, as a search would.
   void AddRow(const std::string& folder, const std::string& name) {
+    FileStream file(folder + name);
     form.ListBox7().Add(name);
     form.ListBox8().Add(folder);
-    form.ListBox9().Add(DigestToText(DigestOfFile(folder + name)));
+    form.ListBox9().Add(DigestToText(DigestOfStream(file)));
+    form.result_files.push_back(file.Identity());
   }
 
   void AddSeparator() {
     for (TextList* list : {&form.ListBox7(), &form.ListBox8(), &form.ListBox9()})
       list->Add("---");
+    form.result_files.push_back({});
   }
 
   void Select(int position) { form.ListBox7().SetItemIndex(position); }
@@ -201,6 +208,97 @@ TEST_F(DeleteCommandTest, FileLockedElsewhereIsKeptWithTheOpenError) {
   Select(0);
   ExpectRefused(LockedError(file));
   EXPECT_EQ(ReadFile(file), "alpha");
+}
+
+// The row's path comes to name the other copy, by a move over it or through a
+// folder link: that copy is not the file the row was read from.
+TEST_F(DeleteCommandTest, PathThatNowLeadsToAnotherCopyIsKept) {
+  tree.File("A/x", "same");
+  tree.File("B/x", "same");
+  tree.File("a", "same");
+  tree.File("b", "same");
+  form.SetFolderText(dir);
+  SearchDuplicates();
+  ASSERT_EQ(Names().size(), 5u);
+  fs::rename(dir + "b", dir + "a");
+  fs::rename(dir + "A", dir + "A.old");
+  tree.Link("A", dir + "B");
+  for (const std::string& path : {dir + "a", dir + "A/x"}) {
+    const Strings folders = Rows(form.ListBox8());
+    for (int i = 0; i < form.ListBox7().Count(); ++i) {
+      if (folders[i] + form.ListBox7().Get(i) == path) Select(i);
+    }
+    ExpectRefused("File \"" + path + "\" has changed since the search");
+  }
+  for (const char* left : {"a", "A.old/x", "B/x"})
+    EXPECT_EQ(ReadFile(dir + left), "same") << left;
+}
+
+// Another file put at the row's path just before the command unlinks, or just
+// before it moves the entry aside to check it: that file is never deleted.
+TEST_F(DeleteCommandTest, FilePutInPlaceDuringTheCommandIsNeverDeleted) {
+  for (const Call moment : {Call::kUnlink, Call::kRename}) {
+    tree.File("a", "same");
+    AddRow(dir, "a");
+    tree.File("other", "same");
+    bool swapped = false;
+    {
+      ScopedCallHook hook([&](Call call, int, const char*) {
+        if (call != moment || swapped) return;
+        swapped = true;
+        fs::rename(dir + "other", dir + "a");
+      });
+      Select(0);
+      if (moment == Call::kUnlink) {
+        DeleteSelected();  // the file checked goes; the row with it
+        EXPECT_TRUE(Names().empty());
+      } else {
+        ExpectRefused("File \"" + dir + "a\" has changed since the search");
+        ClearLists(form);
+      }
+    }
+    EXPECT_TRUE(swapped);
+    EXPECT_EQ(ReadFile(dir + "a"), "same") << "the file put in place was deleted";
+    EXPECT_EQ(Listing(tree.path()), Strings{"a"});
+    fs::remove(dir + "a");
+  }
+}
+
+// When the entry moved aside to be checked fails the check and its name has
+// been taken meanwhile, it stays under the private name and the error says
+// where: nothing is lost.
+TEST_F(DeleteCommandTest, FileThatCannotGoBackToItsNameIsKeptAndNamed) {
+  tree.File("a", "same");
+  AddRow(dir, "a");
+  ScopedCallHook hook([&](Call call, int, const char* path) {
+    if (call != Call::kOpen || std::string(path).find("deleting") == std::string::npos) return;
+    std::ofstream(dir + path, std::ios::in | std::ios::out) << 'S';  // fails the check
+    tree.File("a", "newcomer");
+  });
+  Select(0);
+  const std::string error = ErrorText(DeleteSelected);
+  const std::string kept_as = "It is kept as \"";
+  const std::size_t from = error.find(kept_as) + kept_as.size();
+  const std::string kept = error.substr(from, error.rfind('"') - from);
+  EXPECT_EQ(error, "Cannot restore file \"" + dir + "a\". " + kept_as + kept + "\": File exists");
+  EXPECT_EQ(kept.substr(0, dir.size()), dir);
+  EXPECT_EQ(ReadFile(kept), "Same");
+  EXPECT_EQ(ReadFile(dir + "a"), "newcomer");
+  EXPECT_EQ(Names(), Strings{"a"});
+}
+
+TEST_F(DeleteCommandTest, FileFarBelowThePathLimitIsDeleted) {
+  const std::string deepest = tree.Chain("c", 500, "same");
+  ASSERT_GT(deepest.size(), 4096u);
+  form.SetFolderText(dir);
+  SearchDuplicates();
+  ASSERT_EQ(Names().size(), 502u);
+  const Strings folders = Rows(form.ListBox8());
+  Select(static_cast<int>(std::find(folders.begin(), folders.end(), deepest) - folders.begin()));
+  DeleteSelected();
+  EXPECT_EQ(Names().size(), 501u);
+  SearchDuplicates();
+  EXPECT_EQ(Names().size(), 501u);
 }
 
 }  // namespace

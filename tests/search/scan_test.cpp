@@ -1,10 +1,13 @@
 #include "search/scan.h"
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -13,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/search/form_fixture.h"
+#include "tests/support/syscall_hooks.h"
 
 namespace dupfind::test {
 namespace {
@@ -190,6 +194,120 @@ TEST_F(ScanTest, ListingsOpenOnThePathAreClosedWhenTheErrorPasses) {
   const auto before = OpenDescriptors();
   EXPECT_EQ(ErrorText([&] { ScanFolder(tree.path()); }), LockedError(locked));
   EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// Between the listing and the open of one entry, it and two others become a
+// hard link and a symbolic link to a file given a row already, and a pipe:
+// the rows are the files that were opened.
+TEST_F(ScanTest, EntriesReplacedBeforeTheirOpenGiveTheFilesThatWereOpened) {
+  TempDir tree;
+  for (const char* name : {"a", "b", "c", "d"})
+    tree.File(name, "same");
+  const Strings listed = Listing(tree.path());
+  const std::string first = tree.folder() + listed[0];
+  bool swapped = false;
+  ScopedCallHook hook([&](Call call, int, const char* path) {
+    if (call != Call::kOpen || swapped || std::filesystem::path(path).filename() != listed[1]) {
+      return;
+    }
+    swapped = true;
+    for (int i = 1; i < 4; ++i)
+      std::filesystem::remove(tree.folder() + listed[i]);
+    ASSERT_EQ(::link(first.c_str(), (tree.folder() + listed[1]).c_str()), 0);
+    tree.Link(listed[2], first);
+    ASSERT_EQ(::mkfifo((tree.folder() + listed[3]).c_str(), 0600), 0);
+  });
+  ScanFolder(tree.path());
+  EXPECT_TRUE(swapped);
+  EXPECT_EQ(Rows(form.ListBox1()), Strings{listed[0]});
+  EXPECT_EQ(form.working_files.size(), 1u);
+}
+
+// Far more levels than a process may hold descriptors, paths longer than the
+// system takes at once, and a link down into another deep tree whose ".."
+// leads elsewhere: every file is found, with few descriptors open.
+TEST_F(ScanTest, DeepTreesAreWalkedWholeWithFewDescriptorsOpen) {
+  TempDir tree, elsewhere;
+  const std::string deepest = tree.Chain("c", 500, "same");
+  ASSERT_GT(deepest.size(), 4096u);
+  elsewhere.Chain("e", 100, "same");
+  std::string level_100 = "c/";
+  for (int i = 0; i < 100; ++i)
+    level_100 += TempDir::kLevel + std::string("/");
+  tree.Link(level_100 + "link", elsewhere.folder() + "e");
+
+  const auto before = OpenDescriptors();
+  std::ptrdiff_t most = 0;
+  form.on_process_messages = [&] { most = std::max(most, OpenDescriptors() - before); };
+  ScanFolder(tree.path());
+  EXPECT_EQ(form.ListBox1().Count(), 501 + 101);
+  EXPECT_EQ(form.ListBox3().Count(), 501 + 101);
+  std::string linked_deepest = tree.folder() + level_100 + "link/";
+  for (int i = 0; i < 100; ++i)
+    linked_deepest += TempDir::kLevel + std::string("/");
+  const Strings folders = Rows(form.ListBox2());
+  for (const std::string& folder : {deepest, linked_deepest})
+    EXPECT_NE(std::find(folders.begin(), folders.end(), folder), folders.end()) << folder.size();
+  EXPECT_LT(most, 48);
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// Runs `body` in a child process that has given up root, where permission
+// bits bind, and returns what it returned; unprivileged, runs it here.
+std::string AsUnprivileged(const std::function<std::string()>& body) {
+  if (::geteuid() != 0) return body();
+  int pipe_fds[2];
+  if (::pipe(pipe_fds) != 0) return "<no pipe>";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipe_fds[0]);
+    std::string result = "<could not give up root>";
+    if (::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+        ::setresuid(65534, 65534, 65534) == 0) {
+      result = body();
+    }
+    const ssize_t written = ::write(pipe_fds[1], result.data(), result.size());
+    ::_exit(written == static_cast<ssize_t>(result.size()) ? 0 : 1);
+  }
+  ::close(pipe_fds[1]);
+  std::string result;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
+    result.append(buffer, static_cast<std::size_t>(got));
+  ::close(pipe_fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : "<child failed> " + result;
+}
+
+// A folder that may be listed but not searched names files that cannot be
+// opened: that is the open error. A folder that cannot be listed at all is
+// passed over, as one that is gone.
+TEST_F(ScanTest, FolderThatCanBeListedButNotSearchedEndsTheScanWithTheOpenError) {
+  TempDir tree;
+  tree.File("unlistable/hidden", "x");
+  tree.File("plain", "abc");
+  const std::string sealed_file = tree.File("sealed/f", "a");
+  for (const auto& [folder, mode] : {std::pair{tree.path(), 0755},
+                                     {tree.folder() + "unlistable", 0311},
+                                     {tree.folder() + "sealed", 0444}}) {
+    ASSERT_EQ(::chmod(folder.c_str(), mode), 0);
+  }
+  const std::string outcome = AsUnprivileged([&] {
+    std::string rows;
+    std::string error = ErrorText([&] { ScanFolder(tree.folder() + "unlistable"); });
+    error += " | " + ErrorText([&] { ScanFolder(tree.path()); });
+    for (const std::string& name : Rows(form.ListBox1()))
+      rows += " " + name;
+    return error + " |" + rows;
+  });
+  ::chmod((tree.folder() + "sealed").c_str(), 0755);
+  ::chmod((tree.folder() + "unlistable").c_str(), 0755);
+  // The rows before the error depend on the listing's order; the error does not.
+  const std::string error =
+      "<no error> | Cannot open file \"" + sealed_file + "\". Permission denied |";
+  EXPECT_EQ(outcome.substr(0, error.size()), error);
+  EXPECT_EQ(outcome.substr(outcome.size() - 2), " f") << outcome;
 }
 
 }  // namespace

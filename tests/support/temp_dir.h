@@ -52,6 +52,30 @@ class TempDir {
     std::ofstream(full, std::ios::binary) << content;
     return full.string();
   }
+  // Creates the folder `relative` and `depth` folders nested below it, all
+  // named kLevel, each of them holding a file "f" with `content`, however
+  // long their paths; returns the deepest one's path, ending in "/".
+  static constexpr char kLevel[] = "dddddddd";
+  std::string Chain(const std::string& relative, int depth, const std::string& content) const {
+    std::filesystem::create_directories(folder() + relative);
+    std::string deepest = folder() + relative + "/";
+    int fd = ::open(deepest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 0;; ++level) {
+      const int file = fd < 0 ? -1 : ::openat(fd, "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+      const bool written = file >= 0 && ::write(file, content.data(), content.size()) ==
+                                            static_cast<ssize_t>(content.size());
+      if (file >= 0) ::close(file);
+      if (!written) throw std::system_error(errno, std::generic_category(), "chain " + relative);
+      if (level == depth) break;
+      ::mkdirat(fd, kLevel, 0755);
+      const int below = ::openat(fd, kLevel, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      ::close(fd);
+      fd = below;
+      deepest += kLevel + std::string("/");
+    }
+    ::close(fd);
+    return deepest;
+  }
   // A symbolic link at `relative` holding the text `target`.
   void Link(const std::string& relative, const std::string& target) const {
     if (::symlink(target.c_str(), (folder() + relative).c_str()) != 0)

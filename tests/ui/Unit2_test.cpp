@@ -4,20 +4,50 @@
 #include "ui/Unit2.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QWindow>
 
+#include <algorithm>
 #include <memory>
 
 #include "qt_test_main.h"
+#include "screenshot.h"
 #include "ui/Unit1.h"
+#include "ui/error_box.h"
 #include "ui/link_label.h"
-#include "ui/url_opener.h"
 
 namespace dupfind {
+
+// Takes the addresses the desktop is asked to open, in place of a browser.
+class UrlRecorder : public QObject {
+  Q_OBJECT
+
+ public:
+  QList<QUrl> opened;
+
+ public slots:
+  void Open(const QUrl& url) { opened.append(url); }
+};
+
+namespace {
+
+// How many of `image`'s pixels are plainly blue.
+int BluePixels(const QImage& image) {
+  int blue = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor pixel = image.pixelColor(x, y);
+      blue += pixel.blue() - std::max(pixel.red(), pixel.green()) > 120;
+    }
+  }
+  return blue;
+}
+
+}  // namespace
 
 class AboutWindowTest : public QObject {
   Q_OBJECT
@@ -33,8 +63,12 @@ class AboutWindowTest : public QObject {
   void closingHidesAndKeepsContents();
   void focusReturnsToLastTextBox();
   void destroyedWhileTextBoxHasFocus();
+  void minimisedWindowComesBackNormalAndActive();
   void links_data();
   void links();
+  void linksAreDrawnBlue();
+  void linkWithoutBrowserSaysSo();
+  void screenshot();
 
  private:
   template <typename Widget>
@@ -58,7 +92,8 @@ class AboutWindowTest : public QObject {
 
   std::unique_ptr<TForm1> form1_;
   std::unique_ptr<TForm2> form2_;
-  QList<QUrl> opened_;
+  UrlRecorder browser_;
+  QStringList boxes_;  // the texts of the error boxes shown
 };
 
 void AboutWindowTest::init() {
@@ -67,13 +102,18 @@ void AboutWindowTest::init() {
   form2_ = std::make_unique<TForm2>();
   QCOMPARE(Form2, form2_.get());
   form1_->show();
+  form1_->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(form1_.get()));
-  opened_.clear();
-  SetUrlOpener([this](const QUrl& url) { opened_.append(url); });
+  browser_.opened.clear();
+  QDesktopServices::setUrlHandler(QStringLiteral("https"), &browser_, "Open");
+  boxes_.clear();
+  SetErrorBoxPresenter([this](const QString&, const QString& text) { boxes_.append(text); });
 }
 
 void AboutWindowTest::cleanup() {
-  SetUrlOpener({});
+  QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  SetErrorBoxPresenter({});
+  QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join('|')));
   form2_.reset();
   form1_.reset();
 }
@@ -144,9 +184,11 @@ void AboutWindowTest::window() {
 
   const Qt::WindowFlags flags = about.windowFlags();
   QCOMPARE(flags & Qt::WindowType_Mask, Qt::Window);
+  QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));  // else Qt adds its own buttons
   QVERIFY(flags.testFlag(Qt::WindowCloseButtonHint));
   QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
   QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
+  QVERIFY(about.testAttribute(Qt::WA_X11NetWmWindowTypeDialog));  // what X11 managers read
   // A window of its own, neither a child of the main window nor kept above it.
   QVERIFY(about.isWindow());
   QCOMPARE(about.parentWidget(), nullptr);
@@ -256,7 +298,6 @@ void AboutWindowTest::links() {
   QVERIFY(QTest::qWaitForWindowExposed(form2_.get()));
   auto* link = form2_->findChild<QLabel*>(name);
   auto* other_link = form2_->findChild<QLabel*>(other);
-  QCOMPARE(link->palette().color(QPalette::WindowText), QColor(Qt::blue));
   QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
   QVERIFY(!link->font().underline() && !link->font().bold() && !link->font().italic());
 
@@ -287,8 +328,8 @@ void AboutWindowTest::links() {
 
   // A press and release inside opens the label's address with a "/" added.
   QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
-  QCOMPARE(opened_.size(), 1);
-  QCOMPARE(opened_.first().toString(), address);
+  QCOMPARE(browser_.opened.size(), 1);
+  QCOMPARE(browser_.opened.first().toString(), address);
 
   // Pressed inside, released outside, or another button: nothing opens.
   const QPointF outside(link->width() + 5, link->height() / 2);
@@ -299,7 +340,51 @@ void AboutWindowTest::links() {
   QApplication::sendEvent(link, &press);
   QApplication::sendEvent(link, &release);
   QTest::mouseClick(link, Qt::RightButton, {}, link->rect().center());
-  QCOMPARE(opened_.size(), 1);
+  QCOMPARE(browser_.opened.size(), 1);
+}
+
+void AboutWindowTest::minimisedWindowComesBackNormalAndActive() {
+  ClickAbout();
+  QVERIFY(QTest::qWaitForWindowActive(form2_.get()));
+  form2_->showMinimized();
+  QTRY_VERIFY(form2_->isMinimized());
+  form1_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(form1_.get()));
+
+  ClickAbout();
+  QCOMPARE(form2_->windowState(), Qt::WindowNoState);
+  QVERIFY(form2_->isVisible());
+  QVERIFY(QTest::qWaitForWindowActive(form2_.get()));
+  QCOMPARE(QApplication::focusWidget()->objectName(), QString("Memo1"));
+}
+
+void AboutWindowTest::linksAreDrawnBlue() {
+  ClickAbout();
+  QVERIFY(QTest::qWaitForWindowExposed(form2_.get()));
+  for (const char* name : {"Label5", "Label7"}) {
+    const QImage drawn = Child<QLabel>(form2_.get(), name)->grab().toImage();
+    QVERIFY2(BluePixels(drawn) > 20, name);
+  }
+  // The plain labels beside them are not.
+  QCOMPARE(BluePixels(Child<QLabel>(form2_.get(), "Label4")->grab().toImage()), 0);
+}
+
+void AboutWindowTest::linkWithoutBrowserSaysSo() {
+  QDesktopServices::unsetUrlHandler(QStringLiteral("https"));  // the offscreen desktop has none
+  ClickAbout();
+  QVERIFY(QTest::qWaitForWindowExposed(form2_.get()));
+  auto* link = Child<QLabel>(form2_.get(), "Label7");
+  QTest::mouseClick(link, Qt::LeftButton, {}, link->rect().center());
+  QCOMPARE(boxes_, QStringList{QStringLiteral(
+                       "Не удалось открыть ссылку \"https://rfc-editor.org/\" в браузере.")});
+  boxes_.clear();
+  QVERIFY(form2_->isVisible());
+}
+
+void AboutWindowTest::screenshot() {
+  ClickAbout();
+  QVERIFY(QTest::qWaitForWindowExposed(form2_.get()));
+  SaveScreenshot(*form2_, "about.png");
 }
 
 }  // namespace dupfind

@@ -3,9 +3,12 @@
 
 #include "ui/folder_chooser.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include "qt_test_main.h"
+#include "screenshot.h"
 #include "ui/Unit1.h"
 #include "ui/error_box.h"
 
@@ -52,6 +56,8 @@ class FolderChooserTest : public QObject {
   void chosenAndTypedFolderSearchAlike();
   void realChooserIsModalFolderDialog();
   void realChooserReturnsConfirmedFolder();
+  void realChooserSpeaksRussianAndShowsItsTitleAboveTheTree();
+  void screenshot();
 
  private:
   // Answers the real dialog once it is up, from within its own event loop.
@@ -77,6 +83,7 @@ class FolderChooserTest : public QObject {
 void FolderChooserTest::init() {
   form_ = std::make_unique<TForm1>();
   form_->show();
+  form_->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(form_.get()));
   titles_.clear();
 }
@@ -221,6 +228,40 @@ void FolderChooserTest::realChooserReturnsConfirmedFolder() {
   });
   const std::string chosen = AskForFolder(QStringLiteral("Выберите папку"));
   QCOMPARE(chosen, folder.string());
+}
+
+void FolderChooserTest::realChooserSpeaksRussianAndShowsItsTitleAboveTheTree() {
+  QStringList buttons, labels;
+  QString title;
+  int title_bottom = -1, tree_top = -1;
+  AnswerDialog([&](QFileDialog& dialog) {
+    for (QAbstractButton* button : dialog.findChild<QDialogButtonBox*>()->buttons())
+      buttons << button->text();
+    for (const char* name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"})
+      labels << dialog.findChild<QLabel*>(QString::fromLatin1(name))->text();
+    const auto* shown = dialog.findChild<QLabel*>(QStringLiteral("title"));
+    if (shown != nullptr && shown->isVisible()) {
+      title = shown->text();
+      title_bottom = shown->mapTo(&dialog, shown->rect().bottomLeft()).y();
+    }
+    const auto* tree = dialog.findChild<QAbstractItemView*>(QStringLiteral("treeView"));
+    tree_top = tree->mapTo(&dialog, QPoint(0, 0)).y();
+    dialog.reject();
+  });
+  AskForFolder(QStringLiteral("Выберите папку"));
+  // Qt's own texts come from its Russian translation, whatever the locale.
+  QCOMPARE(buttons, QStringList({"&Выбрать", "Отмена"}));
+  QCOMPARE(labels, QStringList({"Перейти к:", "Каталог:", "Типы файлов:"}));
+  QCOMPARE(title, QStringLiteral("Выберите папку"));
+  QVERIFY2(title_bottom < tree_top, qPrintable(QString::number(title_bottom)));
+}
+
+void FolderChooserTest::screenshot() {
+  AnswerDialog([](QFileDialog& dialog) {
+    SaveScreenshot(dialog, "folder_chooser.png");
+    dialog.reject();
+  });
+  AskForFolder(QStringLiteral("Выберите папку"));
 }
 
 }  // namespace dupfind

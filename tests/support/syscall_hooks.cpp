@@ -1,0 +1,113 @@
+#include "tests/support/syscall_hooks.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <utility>
+
+namespace dupfind::test {
+namespace {
+
+CallHook& Hook() {
+  static CallHook hook;
+  return hook;
+}
+
+thread_local bool in_hook = false;
+
+void Run(Call call, int folder, const char* path) {
+  if (in_hook || !Hook()) return;
+  in_hook = true;
+  Hook()(call, folder, path);
+  in_hook = false;
+}
+
+template <typename Function>
+Function* Real(const char* name) {
+  return reinterpret_cast<Function*>(::dlsym(RTLD_NEXT, name));
+}
+
+mode_t ModeOf(int flags, va_list arguments) {
+  return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE ? va_arg(arguments, mode_t) : 0;
+}
+
+}  // namespace
+
+ScopedCallHook::ScopedCallHook(CallHook hook) {
+  Hook() = std::move(hook);
+}
+
+ScopedCallHook::~ScopedCallHook() {
+  Hook() = nullptr;
+}
+
+}  // namespace dupfind::test
+
+using dupfind::test::Call;
+using dupfind::test::ModeOf;
+using dupfind::test::Real;
+using dupfind::test::Run;
+
+extern "C" {
+
+#define DUPFIND_OPEN_AT(name)                                               \
+  int name(int folder, const char* path, int flags, ...) {                  \
+    va_list arguments;                                                      \
+    va_start(arguments, flags);                                             \
+    const mode_t mode = ModeOf(flags, arguments);                           \
+    va_end(arguments);                                                      \
+    Run(Call::kOpen, folder, path);                                         \
+    static auto* const real = Real<int(int, const char*, int, ...)>(#name); \
+    return real(folder, path, flags, mode);                                 \
+  }
+#define DUPFIND_OPEN(name)                                             \
+  int name(const char* path, int flags, ...) {                         \
+    va_list arguments;                                                 \
+    va_start(arguments, flags);                                        \
+    const mode_t mode = ModeOf(flags, arguments);                      \
+    va_end(arguments);                                                 \
+    Run(Call::kOpen, AT_FDCWD, path);                                  \
+    static auto* const real = Real<int(const char*, int, ...)>(#name); \
+    return real(path, flags, mode);                                    \
+  }
+
+DUPFIND_OPEN_AT(openat)
+DUPFIND_OPEN_AT(openat64)
+DUPFIND_OPEN(open)
+DUPFIND_OPEN(open64)
+
+int rename(const char* from, const char* to) noexcept {
+  Run(Call::kRename, AT_FDCWD, from);
+  static auto* const real = Real<int(const char*, const char*)>("rename");
+  return real(from, to);
+}
+
+int renameat(int from_folder, const char* from, int to_folder, const char* to) noexcept {
+  Run(Call::kRename, from_folder, from);
+  static auto* const real = Real<int(int, const char*, int, const char*)>("renameat");
+  return real(from_folder, from, to_folder, to);
+}
+
+int renameat2(int from_folder, const char* from, int to_folder, const char* to,
+              unsigned flags) noexcept {
+  Run(Call::kRename, from_folder, from);
+  static auto* const real = Real<int(int, const char*, int, const char*, unsigned)>("renameat2");
+  return real(from_folder, from, to_folder, to, flags);
+}
+
+int unlink(const char* path) noexcept {
+  Run(Call::kUnlink, AT_FDCWD, path);
+  static auto* const real = Real<int(const char*)>("unlink");
+  return real(path);
+}
+
+int unlinkat(int folder, const char* path, int flags) noexcept {
+  Run(Call::kUnlink, folder, path);
+  static auto* const real = Real<int(int, const char*, int)>("unlinkat");
+  return real(folder, path, flags);
+}
+
+}  // extern "C"
