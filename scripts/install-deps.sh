@@ -5,7 +5,7 @@ set -euo pipefail
 
 build=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins fonts-liberation)
 test=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev fonts-dejavu-core)
-bench=(jdupes fdupes xvfb xauth time)
+bench=(jdupes fdupes rdfind rmlint xvfb xauth time)
 package=(dpkg-dev file desktop-file-utils appstream xvfb xauth)
 
 groups=("$@")
