@@ -37,7 +37,7 @@
 # Cold cache: where the page cache can be dropped (root can write
 # /proc/sys/vm/drop_caches), headless_search and jdupes also run with
 # `sync; echo 3 > /proc/sys/vm/drop_caches` before each run, after the hot
-# runs of the tree. These rows depend on the disk and on whatever else the
+# runs of all trees. These rows depend on the disk and on whatever else the
 # machine reads at the time: they are marked as noisy.
 #
 # Progress goes to standard error, the tables to standard output.
@@ -245,6 +245,9 @@ for tree in $trees; do
       time_once "$tool" "$tree"
     done
   done
+done
+# After all the hot runs, so that none of them starts with a dropped cache.
+for tree in $trees; do
   for run in $(seq "$cold_runs"); do
     say "$tree: cold run $run of $cold_runs"
     for tool in "${cold_tools[@]}"; do
