@@ -27,12 +27,13 @@
 # wall time when other work shares the machine. md5sum gets the tree's file
 # list, made once beforehand with find and fed through xargs; the other tools
 # walk the tree themselves, so the listing alone (find) is timed as a row of
-# its own. Every tool runs in an empty scratch folder with its standard output
-# to /dev/null, and only finds and lists duplicates: jdupes and fdupes with -q
-# (no progress display), rdfind with its results file sent to the scratch
-# folder, rmlint with duplicate files as its only lint type and fdupes-like
-# output on standard output instead of its shell script and JSON file. The
-# run checks that the trees and the scratch folder are left as they were.
+# its own. Every tool runs in an empty working folder of its own with its
+# standard output to /dev/null, and only finds and lists duplicates: jdupes
+# and fdupes with -q (no progress display), rdfind with its results file sent
+# to the run's scratch folder, rmlint with duplicate files as its only lint
+# type and fdupes-like output on standard output instead of its shell script
+# and JSON file. The run checks that the trees and the working folder are left
+# as they were.
 #
 # Cold cache: where the page cache can be dropped (root can write
 # /proc/sys/vm/drop_caches), headless_search and jdupes also run with
