@@ -1,27 +1,47 @@
 #!/usr/bin/env bash
-# Times headless_search beside md5sum, jdupes and fdupes on three generated
-# trees, then the grouping pass alone, and prints Markdown tables.
+# Times dupfind (headless_search, and window_search where the window is built)
+# beside jdupes, fdupes, rdfind, rmlint and md5sum on three generated trees,
+# then the MD5 kernels and the grouping pass alone, and prints Markdown tables.
 #
 # Usage: bench/run.sh BUILD_DIR
 #   BUILD_DIR holds the built tools (bench/headless_search, bench/make_tree,
-#   bench/grouping_bench), as `make bench` leaves them.
+#   bench/grouping_bench; bench/window_search and bench/md5_bench if built), as
+#   `make bench` leaves them.
 # Environment:
-#   DUPFIND_BENCH_OUT    where the trees are kept between runs (default bench/out)
-#   DUPFIND_BENCH_RUNS   timed runs of each tool on each tree (default 5)
-#   DUPFIND_BENCH_TREES  which trees (default "small mixed large")
-#   DUPFIND_BENCH_SCALE  divides file counts and grouping rows by this (default 1;
-#                        for a quick trial of the script, in another DUPFIND_BENCH_OUT)
+#   DUPFIND_BENCH_OUT         where the trees are kept between runs (default bench/out)
+#   DUPFIND_BENCH_RUNS        timed runs of each tool on each tree (default 5)
+#   DUPFIND_BENCH_TREES       which trees (default "small mixed large")
+#   DUPFIND_BENCH_SCALE       divides file counts and grouping rows by this (default 1;
+#                             for a quick trial of the script, in another DUPFIND_BENCH_OUT)
+#   DUPFIND_BENCH_COLD_RUNS   runs with the page cache dropped before each (default 3; 0: none)
+#   DUPFIND_BENCH_DROP_CACHES the file "3" is written to to drop the page cache
+#                             (default /proc/sys/vm/drop_caches; tests point it elsewhere)
+#   DUPFIND_BENCH_MD5_FILTER  which md5_bench benchmarks (default: all but those
+#                             with only some lanes busy, a second argument other than 0)
 #
 # Method: every tree is read once before it is timed, so all tools find it in
 # the page cache. The runs are interleaved (run 1 of every tool, then run 2...)
 # so that a passing disturbance hits all tools alike; the tables give medians.
 # Wall time is taken around each command; CPU time (user + system) and peak
 # memory (maximum resident set) come from GNU time. CPU time varies less than
-# wall time when other work shares the machine. md5sum gets the tree's file list, made once beforehand with
-# find and fed through xargs; the other tools walk the tree themselves, so the
-# listing alone (find) is timed as a row of its own. jdupes and fdupes run with
-# -q, which only hides their progress display. Progress goes to standard
-# error, the tables to standard output.
+# wall time when other work shares the machine. md5sum gets the tree's file
+# list, made once beforehand with find and fed through xargs; the other tools
+# walk the tree themselves, so the listing alone (find) is timed as a row of
+# its own. Every tool runs in an empty working folder of its own with its
+# standard output to /dev/null, and only finds and lists duplicates: jdupes
+# and fdupes with -q (no progress display), rdfind with its results file sent
+# to the run's scratch folder, rmlint with duplicate files as its only lint
+# type and fdupes-like output on standard output instead of its shell script
+# and JSON file. The run checks that the trees and the working folder are left
+# as they were.
+#
+# Cold cache: where the page cache can be dropped (root can write
+# /proc/sys/vm/drop_caches), headless_search and jdupes also run with
+# `sync; echo 3 > /proc/sys/vm/drop_caches` before each run, after the hot
+# runs of all trees. These rows depend on the disk and on whatever else the
+# machine reads at the time: they are marked as noisy.
+#
+# Progress goes to standard error, the tables to standard output.
 set -euo pipefail
 
 die() {
@@ -37,8 +57,12 @@ out=${DUPFIND_BENCH_OUT:-$root/bench/out}
 runs=${DUPFIND_BENCH_RUNS:-5}
 trees=${DUPFIND_BENCH_TREES:-small mixed large}
 scale=${DUPFIND_BENCH_SCALE:-1}
+cold_runs=${DUPFIND_BENCH_COLD_RUNS:-3}
+drop_caches=${DUPFIND_BENCH_DROP_CACHES:-/proc/sys/vm/drop_caches}
+md5_filter=${DUPFIND_BENCH_MD5_FILTER:--/[0-9]+/[1-9][0-9]*\$}
 [[ $runs =~ ^[1-9][0-9]*$ ]] || die "DUPFIND_BENCH_RUNS must be a positive number, not '$runs'"
 [[ $scale =~ ^[1-9][0-9]*$ ]] || die "DUPFIND_BENCH_SCALE must be a positive number, not '$scale'"
+[[ $cold_runs =~ ^[0-9]+$ ]] || die "DUPFIND_BENCH_COLD_RUNS must be a number, not '$cold_runs'"
 for tree in $trees; do
   [[ $tree =~ ^(small|mixed|large)$ ]] || die "unknown tree '$tree' in DUPFIND_BENCH_TREES"
 done
@@ -48,18 +72,39 @@ for tool in headless_search make_tree grouping_bench; do
 done
 
 "$root/scripts/install-deps.sh" bench
-for tool in md5sum jdupes fdupes find xargs awk; do
+for tool in md5sum jdupes fdupes rdfind rmlint find xargs awk sync; do
   command -v "$tool" >/dev/null || die "$tool is not installed"
 done
 [ -x /usr/bin/time ] || die "/usr/bin/time (GNU time) is not installed"
 
 mkdir -p "$out"
+out=$(cd "$out" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/dupfind-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# The tools' working folder: whatever one of them writes there is reported.
+mkdir "$work/cwd"
+cd "$work/cwd"
 
 say "building the trees in $out (kept once complete)"
 # shellcheck disable=SC2086  # the tree names are words
 "$build/bench/make_tree" --scale "$scale" "$out" $trees >&2
+
+window_built=false
+[ -x "$build/bench/window_search" ] && window_built=true
+# The timed tools, dupfind's first; the ratios are against headless_search.
+hot_tools=(headless_search)
+$window_built && hot_tools+=(window_search)
+hot_tools+=(md5sum jdupes fdupes rdfind rmlint find)
+cold_tools=(headless_search jdupes)
+
+if [ "$cold_runs" -eq 0 ]; then
+  cold_note="Cold cache: skipped (DUPFIND_BENCH_COLD_RUNS=0)."
+elif [ ! -w "$drop_caches" ]; then
+  cold_note="Cold cache: skipped: the page cache cannot be dropped here ($drop_caches is not writable; it takes root)."
+  cold_runs=0
+else
+  cold_note="Cold cache: medians of $cold_runs runs, each after \`sync; echo 3 > $drop_caches\`; noisy: they time the disk as much as the tools."
+fi
 
 # --- one timed run ----------------------------------------------------------
 
@@ -68,40 +113,62 @@ tool_command() {
   local tool=$1 dir=$2 list=$3
   case "$tool" in
     headless_search) cmd=("$build/bench/headless_search" "$dir") ;;
+    window_search) cmd=(env QT_QPA_PLATFORM=offscreen "$build/bench/window_search" "$dir") ;;
     md5sum) cmd=(xargs -0 -a "$list" md5sum) ;;
     jdupes) cmd=(jdupes -r -q "$dir") ;;
     fdupes) cmd=(fdupes -r -q "$dir") ;;
+    rdfind) cmd=(rdfind -outputname "$work/rdfind.results" "$dir") ;;
+    rmlint) cmd=(rmlint -T df -o fdupes:stdout "$dir") ;;
     find) cmd=(find "$dir" -type f -print0) ;;
-    window_search) cmd=(env QT_QPA_PLATFORM=offscreen "$build/bench/window_search" "$dir") ;;
     *) die "unknown tool $tool" ;;
   esac
 }
 
+label_of() {
+  case "$1" in
+    window_search) echo "window_search (offscreen)" ;;
+    md5sum) echo "md5sum (file list made beforehand)" ;;
+    jdupes | fdupes) echo "$1 -r" ;;
+    rmlint) echo "rmlint -T df" ;;
+    find) echo "find -type f (the listing alone)" ;;
+    *) echo "$1" ;;
+  esac
+}
+
 # Runs `tool` once on `tree` and appends "seconds peak-KiB cpu-seconds" to
-# $work/TREE.TOOL; headless_search's own clock goes to $work/TREE.search.
+# $work/TREE.TOOL (with KIND "cold": $work/TREE.TOOL.cold); the own clock of
+# dupfind's runners goes to $work/TREE.TOOL.clock.
 time_once() {
-  local tool=$1 tree=$2 start end
+  local tool=$1 tree=$2 kind=${3:-hot} start end file
   local cmd=()
   tool_command "$tool" "$out/$tree" "$work/$tree.list"
+  file=$work/$tree.$tool
+  [ "$kind" = cold ] && file+=.cold
   start=$EPOCHREALTIME
   if ! /usr/bin/time -f '%M %U %S' -o "$work/rss" "${cmd[@]}" >/dev/null 2>"$work/stderr"; then
     die "$tool failed on $tree: $(tail -n 3 "$work/stderr")"
   fi
   end=$EPOCHREALTIME
   tail -n 1 "$work/rss" | awk -v a="$start" -v b="$end" '{ printf "%.4f %s %.2f\n", b - a, $1, $2 + $3 }' \
-    >>"$work/$tree.$tool"
-  if [ "$tool" = headless_search ]; then
-    # "files N, bytes B, seconds S": the search alone, without start-up and output
-    awk '/^files / { print $NF }' "$work/stderr" >>"$work/$tree.search"
+    >>"$file"
+  if [ "$kind" = hot ] && [[ $tool == *_search ]]; then
+    # "files N, ..., seconds S": the search alone, without start-up and output
+    awk '/^files / { print $NF }' "$work/stderr" >>"$work/$tree.$tool.clock"
   fi
+}
+
+drop_page_cache() {
+  sync
+  echo 3 >"$drop_caches" || die "cannot drop the page cache through $drop_caches"
 }
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 column_of() { awk -v c="$2" '{ print $c }' "$1"; }
 fmt() { awk -v x="$1" -v f="$2" 'BEGIN { printf f, x }'; }
 kib_to_mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && b > 0) printf "%.2f", a / b; else printf "–" }'; }
 
-# --- the check: headless_search and fdupes must find the same groups -------
+# --- the checks ---------------------------------------------------------------
 
 # Turns a list of groups into sorted "path TAB first path of its group" lines.
 # headless_search rows are name TAB folder TAB digest, groups closed by "---";
@@ -138,29 +205,27 @@ check_against_fdupes() {
   fi
 }
 
-# --- the hook for the window --------------------------------------------------
+# Every entry of the tree with its type, size and modification time.
+tree_state() { find "$out/$1" -printf '%P\t%y\t%s\t%T@\n' | LC_ALL=C sort; }
 
-# A search in the main window, on the small tree, against headless_search in
-# the same runs. The window's runner is $BUILD/bench/window_search: it takes the
-# folder as its one argument, runs the find command in the main window on the
-# offscreen platform and exits when the search is done.
-window_tools() {
-  if [ "$1" = small ] && [ -x "$build/bench/window_search" ]; then
-    echo window_search
+check_tree_kept() {
+  local tree=$1
+  if tree_state "$tree" | cmp -s - "$work/$tree.state"; then
+    checks+=("$tree: the tree is as it was before the runs (names, sizes, modification times)")
+  else
+    checks+=("$tree: the tree CHANGED during the runs (see the differences below)")
+    say "$tree: the tree changed during the runs:"
+    tree_state "$tree" | diff "$work/$tree.state" - | head -n 10 >&2 || true
   fi
 }
 
-window_row() {
-  if [ ! -x "$build/bench/window_search" ]; then
-    echo "Window against headless: skipped: the window is not built ($build/bench/window_search not found)."
-  elif [ ! -s "$work/small.window_search" ]; then
-    echo "Window against headless: skipped: the small tree was not timed."
+check_scratch_kept() {
+  local left
+  left=$(find . -mindepth 1 -printf '%P ' | head -c 200) || true
+  if [ -z "$left" ]; then
+    checks+=("no tool left a file in its working folder")
   else
-    local window headless
-    window=$(column_of "$work/small.window_search" 1 | median)
-    headless=$(column_of "$work/small.headless_search" 1 | median)
-    echo "Window against headless, small tree: $(fmt "$window" %.2f) s against $(fmt "$headless" %.2f) s," \
-      "ratio window / headless_search $(fmt "$(awk -v a="$window" -v b="$headless" 'BEGIN { print a / b }')" %.2f) (aim: at most 1.2)."
+    checks+=("files LEFT in the tools' working folder: $left")
   fi
 }
 
@@ -170,96 +235,234 @@ checks=()
 load_before=$(cut -d ' ' -f 1-3 /proc/loadavg)
 for tree in $trees; do
   dir=$out/$tree
+  tree_state "$tree" >"$work/$tree.state"
   find "$dir" -type f -print0 >"$work/$tree.list"
   say "$tree: reading every file once (page cache), checking the results against fdupes"
   xargs -0 -a "$work/$tree.list" cat >/dev/null
   check_against_fdupes "$tree"
-  # shellcheck disable=SC2207
-  tools=(headless_search md5sum jdupes fdupes find $(window_tools "$tree"))
   for run in $(seq "$runs"); do
     say "$tree: run $run of $runs"
-    for tool in "${tools[@]}"; do
+    for tool in "${hot_tools[@]}"; do
       time_once "$tool" "$tree"
     done
   done
 done
+# After all the hot runs, so that none of them starts with a dropped cache.
+for tree in $trees; do
+  for run in $(seq "$cold_runs"); do
+    say "$tree: cold run $run of $cold_runs"
+    for tool in "${cold_tools[@]}"; do
+      drop_page_cache
+      time_once "$tool" "$tree" cold
+    done
+  done
+  check_tree_kept "$tree"
+done
+check_scratch_kept
 load_after=$(cut -d ' ' -f 1-3 /proc/loadavg)
 
 # --- the tables -------------------------------------------------------------
 
-echo "## Whole search, files in the page cache"
+# One row of the table: FILE holds the runs, BASE and WINDOW the medians the
+# ratios are taken against (empty: no ratio), BASE_CPU likewise for CPU time.
+table_row() {
+  local tree=$1 label=$2 file=$3 base=$4 window=$5 base_cpu=$6 m lo hi cpu peak
+  m=$(column_of "$file" 1 | median)
+  lo=$(column_of "$file" 1 | sort -g | head -n 1)
+  hi=$(column_of "$file" 1 | sort -g | tail -n 1)
+  cpu=$(column_of "$file" 3 | median)
+  peak=$(column_of "$file" 2 | sort -g | tail -n 1)
+  echo "| $tree | $files | $mib | $label | $(fmt "$m" %.3f) | $(fmt "$lo" %.3f)–$(fmt "$hi" %.3f)" \
+    "| $(ratio "$base" "$m") | $(ratio "$window" "$m") | $(fmt "$cpu" %.2f) | $(ratio "$base_cpu" "$cpu")" \
+    "| $(kib_to_mib "$peak") |"
+}
+
+echo "## Whole search"
 echo
 echo "$(nproc) cores, $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory," \
   "$(awk -F ': ' '/model name/ { print $2; exit }' /proc/cpuinfo); load average $load_before before, $load_after after."
-echo "Medians of $runs interleaved runs; ratio = headless_search median / tool median (below 1: headless_search is faster);"
-echo "CPU = user + system time, CPU ratio likewise."
+echo "Files in the page cache unless the row says otherwise. Medians of $runs interleaved runs;"
+echo "ratio = headless_search median / tool median, window ratio = window_search median / tool median"
+echo "(below 1: dupfind is faster); CPU = user + system time, CPU ratio = headless_search's / the tool's."
 echo
-echo "| tree | files | MiB | tool | median s | fastest–slowest s | ratio | CPU s | CPU ratio | peak memory MiB |"
-echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|"
+echo "| tree | files | MiB | tool | median s | fastest–slowest s | ratio | window ratio | CPU s | CPU ratio | peak memory MiB |"
+echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|"
 declare -A med peak
 for tree in $trees; do
   files=$(tr -cd '\0' <"$work/$tree.list" | wc -c)
   mib=$(xargs -0 -a "$work/$tree.list" stat -c %s | awk '{ s += $1 } END { printf "%.0f", s / 1048576 }')
   hs=$(column_of "$work/$tree.headless_search" 1 | median)
   hs_cpu=$(column_of "$work/$tree.headless_search" 3 | median)
-  # shellcheck disable=SC2207
-  tools=(headless_search md5sum jdupes fdupes find $(window_tools "$tree"))
-  for tool in "${tools[@]}"; do
+  ws=
+  $window_built && ws=$(column_of "$work/$tree.window_search" 1 | median)
+  for tool in "${hot_tools[@]}"; do
     f=$work/$tree.$tool
-    m=$(column_of "$f" 1 | median)
-    med[$tree.$tool]=$m
+    med[$tree.$tool]=$(column_of "$f" 1 | median)
     peak[$tree.$tool]=$(column_of "$f" 2 | sort -g | tail -n 1)
-    lo=$(column_of "$f" 1 | sort -g | head -n 1)
-    hi=$(column_of "$f" 1 | sort -g | tail -n 1)
-    case "$tool" in
-      md5sum) label="md5sum (file list made beforehand)" ;;
-      jdupes | fdupes) label="$tool -r" ;;
-      find) label="find -type f (the listing alone)" ;;
-      window_search) label="window_search (offscreen)" ;;
-      *) label=$tool ;;
-    esac
-    cpu=$(column_of "$f" 3 | median)
-    ratio=$(awk -v a="$hs" -v b="$m" 'BEGIN { printf "%.2f", a / b }')
-    cpu_ratio=$(awk -v a="$hs_cpu" -v b="$cpu" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "–" }')
-    [ "$tool" = find ] && ratio="–" && cpu_ratio="–"
-    echo "| $tree | $files | $mib | $label | $(fmt "$m" %.3f) | $(fmt "$lo" %.3f)–$(fmt "$hi" %.3f) | $ratio | $(fmt "$cpu" %.2f) | $cpu_ratio | $(kib_to_mib "${peak[$tree.$tool]}") |"
+    if [ "$tool" = find ]; then
+      table_row "$tree" "$(label_of "$tool")" "$f" "" "" ""
+    else
+      table_row "$tree" "$(label_of "$tool")" "$f" "$hs" "$ws" "$hs_cpu"
+    fi
   done
-  s=$(median <"$work/$tree.search")
-  echo "| $tree | | | headless_search, the search alone (its own clock) | $(fmt "$s" %.3f) | | | | | |"
+  for tool in headless_search window_search; do
+    [ -s "$work/$tree.$tool.clock" ] || continue
+    s=$(median <"$work/$tree.$tool.clock")
+    echo "| $tree | | | $tool, the search alone (its own clock) | $(fmt "$s" %.3f) | | | | | | |"
+  done
+  if [ "$cold_runs" -gt 0 ]; then
+    hs_cold=$(column_of "$work/$tree.headless_search.cold" 1 | median)
+    hs_cold_cpu=$(column_of "$work/$tree.headless_search.cold" 3 | median)
+    for tool in "${cold_tools[@]}"; do
+      table_row "$tree" "$(label_of "$tool"), cold cache (noisy)" "$work/$tree.$tool.cold" \
+        "$hs_cold" "" "$hs_cold_cpu"
+    done
+  fi
 done
 echo
 echo "Commands, each with standard output to /dev/null (TREE is the tree's folder under $out):"
-echo "\`headless_search TREE\`; \`xargs -0 -a LIST md5sum\` with LIST made once by \`find TREE -type f -print0\`;"
-echo "\`jdupes -r -q TREE\`; \`fdupes -r -q TREE\`; \`find TREE -type f -print0\`."
+echo "\`headless_search TREE\`; \`QT_QPA_PLATFORM=offscreen window_search TREE\`;"
+echo "\`xargs -0 -a LIST md5sum\` with LIST made once by \`find TREE -type f -print0\`;"
+echo "\`jdupes -r -q TREE\`; \`fdupes -r -q TREE\`; \`rdfind -outputname SCRATCH/rdfind.results TREE\`;"
+echo "\`rmlint -T df -o fdupes:stdout TREE\`; \`find TREE -type f -print0\`."
+echo "jdupes, rdfind and rmlint leave empty files out by default; fdupes and dupfind group them."
+$window_built || echo "Window rows: skipped: the window is not built ($build/bench/window_search not found)."
+echo "$cold_note"
 echo
 
-# An aim, "met" or "MISSED" with the figures: VALUE must stay below LIMIT, or
-# reach it at most when the last argument is "at-most".
+# An aim: "met" when VALUE is at most LIMIT, else "MISSED", with the figures.
 aim() {
-  local text=$1 value=$2 limit=$3 unit=$4 bound=${5:-below}
-  if awk -v v="$value" -v l="$limit" -v b="$bound" 'BEGIN { exit !(v < l || (b == "at-most" && v == l)) }'; then
+  local text=$1 value=$2 limit=$3 unit=$4
+  if awk -v v="$value" -v l="$limit" 'BEGIN { exit !(v <= l) }'; then
     echo "- $text: met ($value$unit, limit $limit$unit)."
   else
     echo "- $text: MISSED ($value$unit, limit $limit$unit, $(awk -v v="$value" -v l="$limit" 'BEGIN { printf "%.0f%%", (v / l - 1) * 100 }') over)."
   fi
 }
-ratio_of() { awk -v a="${med[$1.headless_search]}" -v b="${med[$1.$2]}" 'BEGIN { printf "%.2f", a / b }'; }
+# dupfind's runner $3 (default headless_search) over tool $2 on tree $1, three decimals.
+ratio_of() { awk -v a="${med[$1.${3:-headless_search}]}" -v b="${med[$1.$2]}" 'BEGIN { printf "%.3f", a / b }'; }
+has_tree() { [[ " $trees " == *" $1 "* ]]; }
 
-echo "Aims:"
+echo "Aims (time ratios of the medians above, hot cache):"
 [ "$scale" = 1 ] || echo "- (the trees are scaled down by $scale: the aims are for the full trees)"
-if [[ " $trees " == *" small "* ]]; then
-  aim "small tree, faster than jdupes (time ratio)" "$(ratio_of small jdupes)" 1 ""
-  aim "small tree, faster than md5sum (time ratio)" "$(ratio_of small md5sum)" 1 ""
-  aim "small tree, peak memory of headless_search" "$(kib_to_mib "${peak[small.headless_search]}")" 64 " MiB"
+if has_tree small; then
+  aim "small tree, headless_search / jdupes" "$(ratio_of small jdupes)" 0.35 ""
 fi
-if [[ " $trees " == *" large "* ]]; then
-  aim "large files, within 1.1 of md5sum (time ratio)" "$(ratio_of large md5sum)" 1.1 "" at-most
+if has_tree mixed; then
+  aim "mixed tree, headless_search / jdupes" "$(ratio_of mixed jdupes)" 0.9 ""
+fi
+if has_tree large; then
+  aim "large tree, headless_search / jdupes" "$(ratio_of large jdupes)" 0.5 ""
+  aim "large tree, headless_search / md5sum" "$(ratio_of large md5sum)" 0.2 ""
+fi
+if has_tree small; then
+  if $window_built; then
+    aim "small tree, window_search / headless_search" "$(ratio_of small headless_search window_search)" 1.5 ""
+  else
+    echo "- small tree, window_search / headless_search: not measured (the window is not built)."
+  fi
+  aim "small tree, peak memory of headless_search" "$(kib_to_mib "${peak[small.headless_search]}")" 64 " MiB"
 fi
 echo
 echo "Checks:"
 for line in "${checks[@]}"; do echo "- $line"; done
 echo
-window_row
+
+# --- the MD5 kernels ----------------------------------------------------------
+
+# Google Benchmark's CSV (one row per benchmark and aggregate) as a table of
+# medians. Each benchmark other than OpenSSL's is set beside the OpenSSL one on
+# the same data: the same size (its first numeric argument; none: OpenSSL's
+# longest), and of those the one whose name ends most like its own
+# (MD5Messages for LanesMessages, MD5_Update for MD5Update), else the first.
+# A benchmark named with a kernel (a word after its first part) is also set
+# beside the same benchmark with the kernel "scalar".
+md5_table() {
+  awk '
+    function split_csv(line, f,   n, i, c, field, quoted) {
+      n = 0; field = ""; quoted = 0
+      for (i = 1; i <= length(line); i++) {
+        c = substr(line, i, 1)
+        if (quoted) {
+          if (c != "\"") field = field c
+          else if (substr(line, i + 1, 1) == "\"") { field = field c; i++ }
+          else quoted = 0
+        } else if (c == "\"") quoted = 1
+        else if (c == ",") { f[++n] = field; field = "" }
+        else field = field c
+      }
+      f[++n] = field
+      return n
+    }
+    function squeeze(s) { s = tolower(s); gsub(/_/, "", s); sub(/openssl/, "", s); return s }
+    function common_tail(a, b,   n) {
+      n = 0
+      while (n < length(a) && n < length(b) && substr(a, length(a) - n, 1) == substr(b, length(b) - n, 1)) n++
+      return n
+    }
+    function gbps(x) { return sprintf("%.2f", x / 1e9) }
+    NR == 1 { n = split_csv($0, head); for (i = 1; i <= n; i++) col[head[i]] = i; next }
+    {
+      split_csv($0, f)
+      name = f[col["name"]]
+      if (name !~ /_median$/) next
+      sub(/_median$/, "", name)
+      names[++count] = name
+      rate[name] = f[col["bytes_per_second"]]
+      label[name] = f[col["label"]]
+      if (f[col["error_occurred"]] == "true") error[name] = f[col["error_message"]]
+      parts = split(name, part, "/")
+      size[name] = ""; kernel[name] = 0; scalar[name] = part[1]
+      for (i = 2; i <= parts; i++) {
+        if (part[i] ~ /^[0-9]+$/) { if (size[name] == "") size[name] = part[i]; scalar[name] = scalar[name] "/" part[i] }
+        else { kernel[name] = 1; scalar[name] = scalar[name] "/scalar" }
+      }
+      yardstick[name] = tolower(name) ~ /openssl/
+      if (yardstick[name] && size[name] + 0 > longest) longest = size[name] + 0
+    }
+    END {
+      print "| benchmark | label | GB/s | OpenSSL on the same data | its GB/s | ratio to OpenSSL | ratio to scalar |"
+      print "|---|---|---:|---|---:|---:|---:|"
+      for (i = 1; i <= count; i++) {
+        name = names[i]
+        if (name in error) { print "| " name " | error: " error[name] " | | | | | |"; continue }
+        if (rate[name] == "") continue
+        ref = ""; best = -1
+        if (!yardstick[name]) {
+          want = size[name] == "" ? longest "" : size[name]
+          for (j = 1; j <= count; j++) {
+            other = names[j]
+            if (!yardstick[other] || size[other] != want || rate[other] == "") continue
+            tail = common_tail(squeeze(substr(other, 1, index(other "/", "/") - 1)),
+                               squeeze(substr(name, 1, index(name "/", "/") - 1)))
+            if (tail > best) { best = tail; ref = other }
+          }
+        }
+        versus = ref == "" ? "| – | – | – " : "| " ref " | " gbps(rate[ref]) " | " sprintf("%.2f", rate[name] / rate[ref]) " "
+        s = scalar[name]
+        by_scalar = kernel[name] && (s in rate) && rate[s] > 0 ? sprintf("%.2f", rate[name] / rate[s]) : "–"
+        print "| " name " | " label[name] " | " gbps(rate[name]) " " versus "| " by_scalar " |"
+      }
+    }'
+}
+
+echo "## MD5 kernels, one core"
+echo
+md5_bench=$build/bench/md5_bench
+if [ ! -x "$md5_bench" ]; then
+  echo "MD5 kernels: skipped: $md5_bench is not built (it needs Google Benchmark and OpenSSL)."
+else
+  say "timing the MD5 kernels ($md5_bench)"
+  md5_args=(--benchmark_filter="$md5_filter" --benchmark_repetitions=5
+    --benchmark_report_aggregates_only=true --benchmark_min_time=0.1 --benchmark_format=csv)
+  if timeout 300 "$md5_bench" "${md5_args[@]}" >"$work/md5.csv" 2>"$work/md5.err"; then
+    echo "Medians of 5 repetitions of each benchmark, bytes per CPU second (\`md5_bench ${md5_args[*]}\`)."
+    echo
+    md5_table <"$work/md5.csv"
+  else
+    echo "MD5 kernels: md5_bench failed: $(tail -n 3 "$work/md5.err" | tr '\n' ' ')"
+  fi
+fi
 echo
 
 say "timing the grouping pass alone"
