@@ -14,6 +14,7 @@
 #include "search/folder_path.h"
 #include "search/grouping.h"
 #include "search/main_form.h"
+#include "search/read_ahead.h"
 
 namespace dupfind {
 namespace {
@@ -111,6 +112,7 @@ void DeleteIfUnchanged(const std::string& folder, const std::string& name,
 
   const std::string hidden = MoveAside(dir.get(), name, path);
   if (hidden.empty()) return;
+  NoteFilesChanged();  // whatever comes of it, what was read ahead may be gone
   try {
     DeleteIfTheSame(dir.get(), hidden, path, digest, identity);
   } catch (...) {

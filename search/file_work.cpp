@@ -1,0 +1,54 @@
+#include "search/file_work.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "digest/file_error.h"
+
+namespace dupfind {
+namespace {
+
+OpenedEntry Unopened(const FileEntry& entry, int error_number) {
+  return {FileOutcome::Kind::kUnopened, {},
+          FileError("Cannot open file", entry.Path(), error_number).what()};
+}
+
+}  // namespace
+
+OpenedEntry OpenEntry(const FileEntry& entry) {
+  if (entry.error != 0) return Unopened(entry, entry.error);
+  const int folder = entry.folder->fd.get();
+  OpenFile file{OpenForReading(folder, entry.name.c_str(), entry.follow_link), {}};
+  if (!file.fd && !entry.follow_link && errno == ELOOP) {
+    // A link stands where a file was listed: what it leads to decides.
+    struct stat status;
+    if (::fstatat(folder, entry.name.c_str(), &status, 0) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) return {};  // leads nowhere
+      return Unopened(entry, errno);
+    }
+    if (S_ISDIR(status.st_mode)) return {FileOutcome::Kind::kFolder, {}, {}};
+    if (!S_ISREG(status.st_mode)) return {};
+    file.fd = OpenForReading(folder, entry.name.c_str(), true);
+  }
+  if (!file.fd || ::fstat(file.fd.get(), &file.status) != 0) return Unopened(entry, errno);
+  if (!S_ISREG(file.status.st_mode)) return {};
+  return {FileOutcome::Kind::kFile, std::move(file), {}};
+}
+
+FileOutcome ReadEntry(const FileEntry& entry) {
+  OpenedEntry opened = OpenEntry(entry);
+  FileOutcome outcome{opened.kind, {}, {}, std::move(opened.error)};
+  if (opened.kind != FileOutcome::Kind::kFile) return outcome;
+  outcome.identity = IdentityOf(opened.file.status);
+  try {
+    FileStream stream(entry.Path(), std::move(opened.file));
+    outcome.digest = DigestOfStream(stream);
+  } catch (const Error& error) {
+    outcome.error = error.what();
+  }
+  return outcome;
+}
+
+}  // namespace dupfind
