@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 
 #include "digest/file_error.h"
 
@@ -39,6 +42,64 @@ OpenFile OpenRegularFile(const std::string& path) {
   return file;
 }
 
+// The files this program holds locked, counted by identity in buckets. A
+// thread that finds a file locked while a thread of the program holds one of
+// its bucket waits for them to let go, then tries again: it never reports a
+// lock that is the program's own, and never waits for another program.
+class HeldLocks {
+ public:
+  // Locks `fd`; false when its file system cannot lock at all.
+  bool Lock(const std::string& path, int fd, FileIdentity identity, LockWait wait) {
+    std::atomic<int>& held = held_[Bucket(identity)];
+    for (;;) {
+      ++held;  // counted before the lock is taken, so that no one misses it
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+      const int error_number = errno;
+      Release(held);
+      if (LockingUnsupported(error_number)) return false;
+      if (error_number != EWOULDBLOCK) throw OpenError(path, error_number);
+      if (wait == LockWait::kNever) throw FileBusy(OpenError(path, error_number).what());
+      std::unique_lock<std::mutex> guard(mutex_);
+      ++waiters_;
+      const bool ours = held != 0;
+      while (held != 0)
+        released_.wait(guard);
+      --waiters_;
+      if (!ours) throw OpenError(path, error_number);  // another program's
+    }
+  }
+
+  // Closes `fd`, which drops its lock.
+  void Close(UniqueFd& fd, FileIdentity identity) {
+    fd.Reset();
+    Release(held_[Bucket(identity)]);
+  }
+
+ private:
+  static constexpr std::size_t kBuckets = 4096;
+
+  static std::size_t Bucket(FileIdentity identity) {
+    return (identity.first * 0x9E3779B97F4A7C15u ^ identity.second) % kBuckets;
+  }
+
+  void Release(std::atomic<int>& held) {
+    if (--held == 0 && waiters_ != 0) {
+      const std::lock_guard<std::mutex> guard(mutex_);
+      released_.notify_all();
+    }
+  }
+
+  std::atomic<int> held_[kBuckets] = {};
+  std::atomic<int> waiters_{0};
+  std::mutex mutex_;
+  std::condition_variable released_;
+};
+
+HeldLocks& Locks() {
+  static HeldLocks locks;
+  return locks;
+}
+
 }  // namespace
 
 UniqueFd OpenForReading(int folder, const char* name, bool follow_link) {
@@ -48,12 +109,14 @@ UniqueFd OpenForReading(int folder, const char* name, bool follow_link) {
 
 FileStream::FileStream(const std::string& path) : FileStream(path, OpenRegularFile(path)) {}
 
-FileStream::FileStream(const std::string& path, OpenFile file)
+FileStream::FileStream(const std::string& path, OpenFile file, LockWait wait)
     : path_(path), fd_(std::move(file.fd)) {
-  if (::flock(fd_.get(), LOCK_EX | LOCK_NB) != 0 && !LockingUnsupported(errno)) {
-    throw OpenError(path_, errno);  // another program holds the file locked
-  }
   Adopt(file.status);
+  locked_ = Locks().Lock(path_, fd_.get(), identity_, wait);
+}
+
+FileStream::~FileStream() {
+  if (locked_) Locks().Close(fd_, identity_);
 }
 
 FileStream::FileStream(const std::string& path, int fd) : path_(path), fd_(fd) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "digest/error.h"
 #include "digest/md5.h"
 #include "digest/unique_fd.h"
 
@@ -36,6 +37,17 @@ struct OpenFile {
   struct stat status;
 };
 
+// The open error of a file another open file description holds locked.
+class FileBusy : public Error {
+ public:
+  using Error::Error;
+};
+
+// What a FileStream does when the file is locked by another thread of this
+// program: wait until it lets go (other programs' locks are refused at once),
+// or refuse at once with FileBusy.
+enum class LockWait { kForThisProgram, kNever };
+
 // A regular file read so that other programs cannot take it meanwhile, and
 // read exactly as it was when it was opened. It holds an exclusive advisory
 // lock, and it reads up to the size the file had when it was opened, never
@@ -50,9 +62,10 @@ class FileStream : public Stream {
   // Opens the file at `path`; anything but a regular file is refused.
   explicit FileStream(const std::string& path);
   // Takes `file` and locks it; `path` names it in errors.
-  FileStream(const std::string& path, OpenFile file);
+  FileStream(const std::string& path, OpenFile file, LockWait wait = LockWait::kForThisProgram);
   // Adopts `fd` as it stands, at its present position, without a lock.
   FileStream(const std::string& path, int fd);
+  ~FileStream() override;
   FileStream(const FileStream&) = delete;
   FileStream& operator=(const FileStream&) = delete;
 
@@ -71,6 +84,7 @@ class FileStream : public Stream {
 
   std::string path_;
   UniqueFd fd_;
+  bool locked_ = false;
   FileIdentity identity_{};
   std::uint64_t size_ = 0;  // 0: the file reports no size and is read to its end
   std::timespec modified_{};

@@ -1,6 +1,6 @@
 #include "search/read_ahead.h"
 
-#include <unistd.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
@@ -18,6 +18,9 @@ namespace {
 
 std::atomic<std::uint64_t> files_changed{0};
 
+// The taker wakes once for a run of this many files done, not for each.
+constexpr std::size_t kWakeRun = 64;
+
 // One file read ahead of the walk.
 struct Slot {
   FileEntry entry;  // its folder is let go once the file is done
@@ -32,6 +35,8 @@ struct Slot {
   }
 };
 
+class Workers;
+
 }  // namespace
 
 void NoteFilesChanged() {
@@ -39,16 +44,26 @@ void NoteFilesChanged() {
 }
 
 struct ReadAhead::State {
+  Workers* workers = nullptr;
   std::optional<FolderWalk> walk;  // its own walk, ahead of the taker's; none once it ended
-  std::deque<std::shared_ptr<Slot>> slots;  // in walk order
+  std::deque<std::shared_ptr<Slot>> slots;  // in walk order, shared with the workers
   std::size_t next_to_start = 0;            // the slots before it are taken by workers
   std::size_t in_flight = 0;                // slots of this read-ahead being worked on
   std::atomic<bool> stopping{false};
+  bool full = false;
+  const Slot* awaited[2] = {};  // the slots whose end wakes the taker
+
+  // Slots done and moved out for the taker alone, which reads them unlocked.
+  std::deque<std::shared_ptr<Slot>> ready;
 
   // The walk's next file as a new slot; none when enough are ahead already,
-  // or at the walk's end.
+  // or at the walk's end. Once full, it waits for room for many files before
+  // it goes on, so that the workers are not woken for every file taken.
   std::shared_ptr<Slot> Advance() {
-    if (!walk || slots.size() >= kFilesAhead) return nullptr;
+    if (!walk) return nullptr;
+    if (slots.size() >= kFilesAhead) full = true;
+    if (full && slots.size() > kFilesAhead / 2) return nullptr;
+    full = false;
     FileEntry entry;
     try {
       if (!walk->Next(entry)) {
@@ -66,8 +81,10 @@ struct ReadAhead::State {
     return slot;
   }
 
+  // Drops what was read ahead, and reads ahead of `from` instead.
   void Restart(const FolderWalk& from) {
     slots.clear();  // workers finish the ones they hold for nobody
+    ready.clear();
     next_to_start = 0;
     walk.emplace(from);
   }
@@ -76,7 +93,7 @@ struct ReadAhead::State {
 namespace {
 
 // The worker threads, shared by every read-ahead; the innermost (latest)
-// read-ahead is served first, so a search run from inside another's scan
+// read-ahead is served first, so that a search run from inside another's scan
 // does not wait behind it.
 class Workers {
  public:
@@ -84,6 +101,7 @@ class Workers {
 
   std::mutex mutex;
   std::condition_variable work;      // workers wait here for files
+  std::size_t idle = 0;              // workers waiting for files
   std::condition_variable progress;  // takers and stopping read-aheads wait here
   std::vector<ReadAhead::State*> active;
 
@@ -97,6 +115,7 @@ class Workers {
     std::unique_ptr<FileStream> stream;
     std::vector<std::uint8_t> buffer;
     FileOutcome outcome;
+    bool finished = false;
   };
 
   Workers();
@@ -104,12 +123,11 @@ class Workers {
   Task NextTask();
   void Begin(Md5Lanes& engine, std::size_t index, Lane& lane);
   void Feed(Md5Lanes& engine, std::size_t index, Lane& lane);
-  void Finish(Lane& lane);
+  void Publish(std::vector<Lane>& lanes);
 
   Md5Kernel kernel_;
-  std::size_t lanes_ = 1;   // per worker
-  std::size_t chunk_ = 0;   // bytes read at once into a lane
-
+  std::size_t lanes_ = 1;  // per worker
+  std::size_t chunk_ = 0;  // bytes read at once into a lane
 };
 
 Workers::Workers() : kernel_(KernelFromEnvironment()) {
@@ -121,18 +139,18 @@ Workers::Workers() : kernel_(KernelFromEnvironment()) {
     std::thread([this] { Run(); }).detach();
 }
 
+Workers* workers_started = nullptr;
+
 // Started on first use and never stopped: the threads wait for work until the
 // program ends. A process forked from one that had workers has none of their
 // threads, and starts workers of its own (forking while a read-ahead runs is
 // not supported: its files would stay locked in the copy).
 Workers& Workers::Get() {
-  static Workers* workers = nullptr;
-  static pid_t owner = 0;
-  if (workers == nullptr || owner != ::getpid()) {
-    workers = new Workers;
-    owner = ::getpid();
-  }
-  return *workers;
+  static const int forget_in_children =
+      ::pthread_atfork(nullptr, nullptr, [] { workers_started = nullptr; });
+  (void)forget_in_children;
+  if (workers_started == nullptr) workers_started = new Workers;
+  return *workers_started;
 }
 
 Workers::Task Workers::NextTask() {
@@ -156,38 +174,41 @@ Workers::Task Workers::NextTask() {
 void Workers::Run() {
   Md5Lanes engine(kernel_);
   std::vector<Lane> lanes(lanes_);
-  std::unique_lock<std::mutex> guard(mutex);
+  std::vector<std::size_t> begun;
   for (;;) {
-    std::size_t busy = 0;
-    for (std::size_t i = 0; i < lanes.size(); ++i) {
-      if (lanes[i].task.slot) {
-        ++busy;
-        continue;
+    begun.clear();
+    {
+      std::unique_lock<std::mutex> guard(mutex);
+      for (;;) {
+        bool busy = false;
+        for (std::size_t i = 0; i < lanes.size(); ++i) {
+          if (!lanes[i].task.slot) {
+            Task task = NextTask();
+            if (!task.slot) continue;
+            lanes[i].task = std::move(task);
+            begun.push_back(i);
+          }
+          busy = true;
+        }
+        if (busy) break;
+        ++idle;
+        work.wait(guard);
+        --idle;
       }
-      Task task = NextTask();
-      if (!task.slot) continue;
-      lanes[i].task = std::move(task);
-      ++busy;
-      guard.unlock();
+    }
+    for (const std::size_t i : begun)
       Begin(engine, i, lanes[i]);
-      guard.lock();
-    }
-    if (busy == 0) {
-      work.wait(guard);
-      continue;
-    }
-    guard.unlock();
     engine.Run();
     for (std::size_t i = 0; i < lanes.size(); ++i) {
-      if (!lanes[i].task.slot) continue;
+      if (!lanes[i].task.slot || lanes[i].finished) continue;
       if (engine.State(i) == LaneState::kDone) {
         lanes[i].outcome.digest = engine.Take(i);
-        Finish(lanes[i]);
+        lanes[i].finished = true;
       } else if (engine.State(i) == LaneState::kNeedsMore) {
         Feed(engine, i, lanes[i]);
       }
     }
-    guard.lock();
+    Publish(lanes);
   }
 }
 
@@ -202,7 +223,8 @@ void Workers::Begin(Md5Lanes& engine, std::size_t index, Lane& lane) {
     lane.outcome.error = std::move(opened.error);
     if (opened.kind == FileOutcome::Kind::kFile) {
       lane.outcome.identity = IdentityOf(opened.file.status);
-      lane.stream = std::make_unique<FileStream>(entry.Path(), std::move(opened.file), LockWait::kNever);
+      lane.stream =
+          std::make_unique<FileStream>(entry.Path(), std::move(opened.file), LockWait::kNever);
       if (lane.buffer.empty()) lane.buffer.resize(chunk_);
       engine.Start(index);
       Feed(engine, index, lane);
@@ -215,52 +237,61 @@ void Workers::Begin(Md5Lanes& engine, std::size_t index, Lane& lane) {
   } catch (...) {
     lane.outcome.kind = FileOutcome::Kind::kBusy;  // the taker tries it itself
   }
-  Finish(lane);
+  lane.finished = true;
 }
 
-// Reads the lane's next piece and gives it to the engine.
+// Reads the lane's next pieces until the engine has a block to work on.
 void Workers::Feed(Md5Lanes& engine, std::size_t index, Lane& lane) {
   try {
     while (engine.State(index) == LaneState::kNeedsMore) {
       if (lane.task.owner->stopping) {
         engine.Cancel(index);
-        break;
+        lane.finished = true;
+        return;
       }
       FileStream& stream = *lane.stream;
       const std::size_t got = stream.Read(lane.buffer.data(), lane.buffer.size());
       const bool last = got == 0 || (stream.Size() != 0 && stream.Position() == stream.Size());
       engine.Supply(index, lane.buffer.data(), got, last);
     }
-    if (engine.State(index) != LaneState::kIdle) return;
+    return;
   } catch (const Error& error) {
-    engine.Cancel(index);
     lane.outcome.error = error.what();
   } catch (...) {
-    engine.Cancel(index);
     lane.outcome.kind = FileOutcome::Kind::kBusy;
   }
-  Finish(lane);
+  engine.Cancel(index);
+  lane.finished = true;
 }
 
-// Closes the lane's file, then hands its outcome over.
-void Workers::Finish(Lane& lane) {
-  lane.stream.reset();
-  Task task = std::move(lane.task);
-  lane.task = {};
-  {
-    const std::lock_guard<std::mutex> guard(mutex);
-    task.slot->outcome = std::move(lane.outcome);
-    task.slot->done = true;
-    task.slot->entry.folder.reset();
-    --task.owner->in_flight;
+// Closes the files of the finished lanes, then hands their outcomes over.
+void Workers::Publish(std::vector<Lane>& lanes) {
+  bool wake = false;
+  std::unique_lock<std::mutex> guard(mutex, std::defer_lock);
+  for (Lane& lane : lanes) {
+    if (!lane.finished) continue;
+    lane.stream.reset();
+    if (!guard.owns_lock()) guard.lock();
+    Slot& slot = *lane.task.slot;
+    ReadAhead::State& owner = *lane.task.owner;
+    slot.outcome = std::move(lane.outcome);
+    slot.done = true;
+    slot.entry.folder.reset();
+    --owner.in_flight;
+    wake = wake || &slot == owner.awaited[0] || &slot == owner.awaited[1] ||
+           (owner.stopping && owner.in_flight == 0);
+    lane.task = {};
+    lane.finished = false;
   }
-  progress.notify_all();
+  if (guard.owns_lock()) guard.unlock();
+  if (wake) progress.notify_all();
 }
 
 }  // namespace
 
 ReadAhead::ReadAhead(const FolderWalk& walk) : state_(std::make_unique<State>()) {
   Workers& workers = Workers::Get();
+  state_->workers = &workers;
   {
     const std::lock_guard<std::mutex> guard(workers.mutex);
     state_->walk.emplace(walk);
@@ -270,43 +301,60 @@ ReadAhead::ReadAhead(const FolderWalk& walk) : state_(std::make_unique<State>())
 }
 
 ReadAhead::~ReadAhead() {
-  Workers& workers = Workers::Get();
+  Workers& workers = *state_->workers;
   std::unique_lock<std::mutex> guard(workers.mutex);
   state_->stopping = true;
   state_->slots.clear();
+  state_->ready.clear();
   workers.progress.wait(guard, [this] { return state_->in_flight == 0; });
   workers.active.erase(std::find(workers.active.begin(), workers.active.end(), state_.get()));
 }
 
 std::optional<FileOutcome> ReadAhead::Take(const FileEntry& entry, const FolderWalk& walk) {
-  Workers& workers = Workers::Get();
-  std::unique_lock<std::mutex> guard(workers.mutex);
   State& state = *state_;
-  if (state.slots.empty()) {
-    if (!state.Advance()) {
+  Workers& workers = *state.workers;
+  if (state.ready.empty()) {
+    std::unique_lock<std::mutex> guard(workers.mutex);
+    if (state.slots.empty() && !state.Advance()) {
       state.Restart(walk);
+      guard.unlock();
       workers.work.notify_all();
       return std::nullopt;
     }
-    workers.work.notify_one();
+    const std::shared_ptr<Slot> head = state.slots.front();
+    if (!head->SameAs(entry)) {
+      state.Restart(walk);
+      guard.unlock();
+      workers.work.notify_all();
+      return std::nullopt;
+    }
+    if (!head->done) {
+      const std::shared_ptr<Slot> far = state.slots[std::min(kWakeRun, state.slots.size()) - 1];
+      state.awaited[0] = head.get();
+      state.awaited[1] = far.get();
+      if (workers.idle != 0) workers.work.notify_all();  // the head may wait for a worker
+      workers.progress.wait(guard, [&] { return head->done && far->done; });
+      state.awaited[0] = state.awaited[1] = nullptr;
+    }
+    while (!state.slots.empty() && state.slots.front()->done) {
+      state.ready.push_back(std::move(state.slots.front()));
+      state.slots.pop_front();
+      if (state.next_to_start > 0) --state.next_to_start;
+    }
+    const bool wake = workers.idle != 0;
+    guard.unlock();
+    if (wake) workers.work.notify_all();  // room for more
   }
-  const std::shared_ptr<Slot> head = state.slots.front();
-  if (!head->SameAs(entry)) {
+  const std::shared_ptr<Slot> slot = std::move(state.ready.front());
+  state.ready.pop_front();
+  if (!slot->SameAs(entry) || slot->changes != files_changed) {
+    const std::lock_guard<std::mutex> guard(workers.mutex);
     state.Restart(walk);
     workers.work.notify_all();
     return std::nullopt;
   }
-  workers.progress.wait(guard, [&] { return head->done; });
-  state.slots.pop_front();
-  if (state.next_to_start > 0) --state.next_to_start;
-  workers.work.notify_one();  // room for one more
-  if (head->changes != files_changed) {
-    state.Restart(walk);
-    workers.work.notify_all();
-    return std::nullopt;
-  }
-  if (head->outcome.kind == FileOutcome::Kind::kBusy) return std::nullopt;
-  return std::move(head->outcome);
+  if (slot->outcome.kind == FileOutcome::Kind::kBusy) return std::nullopt;
+  return std::move(slot->outcome);
 }
 
 }  // namespace dupfind
