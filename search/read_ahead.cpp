@@ -102,6 +102,7 @@ class Workers {
   std::mutex mutex;
   std::condition_variable work;      // workers wait here for files
   std::size_t idle = 0;              // workers waiting for files
+  std::size_t claimed = 0;           // files the workers hold, all together
   std::condition_variable progress;  // takers and stopping read-aheads wait here
   std::vector<ReadAhead::State*> active;
 
@@ -126,16 +127,17 @@ class Workers {
   void Publish(std::vector<Lane>& lanes);
 
   Md5Kernel kernel_;
+  std::size_t workers_ = 1;
   std::size_t lanes_ = 1;  // per worker
   std::size_t chunk_ = 0;  // bytes read at once into a lane
 };
 
 Workers::Workers() : kernel_(KernelFromEnvironment()) {
-  const std::size_t workers = std::max(1u, std::thread::hardware_concurrency());
-  lanes_ = std::clamp<std::size_t>(kFilesInFlight / workers, 1, Md5Lanes(kernel_).Lanes());
-  chunk_ = std::min<std::size_t>(std::size_t{1} << 20, kReadAheadMemory / (workers * lanes_));
+  workers_ = std::max(1u, std::thread::hardware_concurrency());
+  lanes_ = std::clamp<std::size_t>(kFilesInFlight / workers_, 1, Md5Lanes(kernel_).Lanes());
+  chunk_ = std::min<std::size_t>(std::size_t{1} << 20, kReadAheadMemory / (workers_ * lanes_));
   chunk_ -= chunk_ % 4096;
-  for (std::size_t i = 0; i < workers; ++i)
+  for (std::size_t i = 0; i < workers_; ++i)
     std::thread([this] { Run(); }).detach();
 }
 
@@ -180,17 +182,25 @@ void Workers::Run() {
     {
       std::unique_lock<std::mutex> guard(mutex);
       for (;;) {
-        bool busy = false;
+        std::size_t mine = 0;
+        for (const Lane& lane : lanes)
+          mine += lane.task.slot != nullptr;
+        // A worker takes no more than its share, so that a few large files
+        // are spread over all of them rather than held in one's lanes.
         for (std::size_t i = 0; i < lanes.size(); ++i) {
-          if (!lanes[i].task.slot) {
-            Task task = NextTask();
-            if (!task.slot) continue;
-            lanes[i].task = std::move(task);
-            begun.push_back(i);
+          if (lanes[i].task.slot) continue;
+          if (mine >= (claimed + workers_) / workers_) {
+            if (idle != 0) work.notify_one();
+            break;
           }
-          busy = true;
+          Task task = NextTask();
+          if (!task.slot) break;
+          lanes[i].task = std::move(task);
+          begun.push_back(i);
+          ++mine;
+          ++claimed;
         }
-        if (busy) break;
+        if (mine != 0) break;
         ++idle;
         work.wait(guard);
         --idle;
@@ -278,6 +288,7 @@ void Workers::Publish(std::vector<Lane>& lanes) {
     slot.done = true;
     slot.entry.folder.reset();
     --owner.in_flight;
+    --claimed;
     wake = wake || &slot == owner.awaited[0] || &slot == owner.awaited[1] ||
            (owner.stopping && owner.in_flight == 0);
     lane.task = {};
