@@ -114,7 +114,7 @@ class Workers {
   struct Lane {
     Task task;
     std::unique_ptr<FileStream> stream;
-    std::vector<std::uint8_t> buffer;
+    std::unique_ptr<std::uint8_t[]> buffer;  // pages are touched only as files fill them
     FileOutcome outcome;
     bool finished = false;
   };
@@ -235,7 +235,7 @@ void Workers::Begin(Md5Lanes& engine, std::size_t index, Lane& lane) {
       lane.outcome.identity = IdentityOf(opened.file.status);
       lane.stream =
           std::make_unique<FileStream>(entry.Path(), std::move(opened.file), LockWait::kNever);
-      if (lane.buffer.empty()) lane.buffer.resize(chunk_);
+      if (!lane.buffer) lane.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(chunk_);
       engine.Start(index);
       Feed(engine, index, lane);
       return;
@@ -260,9 +260,9 @@ void Workers::Feed(Md5Lanes& engine, std::size_t index, Lane& lane) {
         return;
       }
       FileStream& stream = *lane.stream;
-      const std::size_t got = stream.Read(lane.buffer.data(), lane.buffer.size());
+      const std::size_t got = stream.Read(lane.buffer.get(), chunk_);
       const bool last = got == 0 || (stream.Size() != 0 && stream.Position() == stream.Size());
-      engine.Supply(index, lane.buffer.data(), got, last);
+      engine.Supply(index, lane.buffer.get(), got, last);
     }
     return;
   } catch (const Error& error) {
