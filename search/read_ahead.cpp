@@ -18,6 +18,11 @@ namespace {
 
 std::atomic<std::uint64_t> files_changed{0};
 
+// Bytes read at once into a lane. Larger reads cost fewer calls, but the
+// lanes' data then no longer fits the processor's caches between the read and
+// the digest: 64 KiB took a third less time than 1 MiB on large files.
+constexpr std::size_t kReadSize = std::size_t{64} << 10;
+
 // The taker wakes once for a run of this many files done, not for each.
 constexpr std::size_t kWakeRun = 64;
 
@@ -135,7 +140,7 @@ class Workers {
 Workers::Workers() : kernel_(KernelFromEnvironment()) {
   workers_ = std::max(1u, std::thread::hardware_concurrency());
   lanes_ = std::clamp<std::size_t>(kFilesInFlight / workers_, 1, Md5Lanes(kernel_).Lanes());
-  chunk_ = std::min<std::size_t>(std::size_t{1} << 20, kReadAheadMemory / (workers_ * lanes_));
+  chunk_ = std::min(kReadSize, kReadAheadMemory / (workers_ * lanes_));
   chunk_ -= chunk_ % 4096;
   for (std::size_t i = 0; i < workers_; ++i)
     std::thread([this] { Run(); }).detach();
