@@ -4,7 +4,9 @@
 #include <sys/types.h>
 
 #include <ctime>
+#include <functional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 
 #include "digest/error.h"
@@ -19,6 +21,13 @@ using FileIdentity = std::pair<dev_t, ino_t>;
 inline FileIdentity IdentityOf(const struct stat& status) {
   return {status.st_dev, status.st_ino};
 }
+
+struct FileIdentityHash {
+  std::size_t operator()(const FileIdentity& identity) const {
+    return std::hash<ino_t>()(identity.second) ^ (std::hash<dev_t>()(identity.first) << 1);
+  }
+};
+using FileIdentitySet = std::unordered_set<FileIdentity, FileIdentityHash>;
 
 // Files that report no size, as those of /proc and /sys do, are read to their
 // end but never past this many bytes: some of them never end.

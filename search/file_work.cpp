@@ -11,7 +11,8 @@ namespace dupfind {
 namespace {
 
 OpenedEntry Unopened(const FileEntry& entry, int error_number) {
-  return {FileOutcome::Kind::kUnopened, {},
+  return {FileOutcome::Kind::kUnopened,
+          {},
           FileError("Cannot open file", entry.Path(), error_number).what()};
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -85,7 +84,7 @@ class FolderWalk {
   bool IsFar(std::size_t level) const;
 
   std::vector<Level> path_;
-  std::set<FileIdentity> folders_seen_;
+  FileIdentitySet folders_seen_;
 };
 
 }  // namespace dupfind

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <functional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -39,7 +38,7 @@ class MainForm {
   // The files given a row since the lists were last emptied. A scan gives no
   // file a second row, also when it goes on after a search that ran nested
   // inside it and recorded files of its own.
-  std::set<FileIdentity> recorded_files;
+  FileIdentitySet recorded_files;
 
   // The file each row was read from, beside the rows as they move: one per
   // working row with a digest (parallel to ListBox3), and one per result row

@@ -118,7 +118,7 @@ class Workers {
   };
   struct Lane {
     Task task;
-    std::unique_ptr<FileStream> stream;
+    std::optional<FileStream> stream;
     std::unique_ptr<std::uint8_t[]> buffer;  // pages are touched only as files fill them
     FileOutcome outcome;
     bool finished = false;
@@ -238,8 +238,7 @@ void Workers::Begin(Md5Lanes& engine, std::size_t index, Lane& lane) {
     lane.outcome.error = std::move(opened.error);
     if (opened.kind == FileOutcome::Kind::kFile) {
       lane.outcome.identity = IdentityOf(opened.file.status);
-      lane.stream =
-          std::make_unique<FileStream>(entry.Path(), std::move(opened.file), LockWait::kNever);
+      lane.stream.emplace(entry.Path(), std::move(opened.file), LockWait::kNever);
       if (!lane.buffer) lane.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(chunk_);
       engine.Start(index);
       Feed(engine, index, lane);

@@ -53,8 +53,7 @@ TEST(HeadlessSearchTest, PrintsTheResultRowsAndASummary) {
   const Outcome outcome = RunHeadless(tree.path());
   EXPECT_EQ(outcome.exit_code, 0);
   EXPECT_EQ(outcome.out, copies + "---\t---\t---\n");
-  EXPECT_TRUE(
-      std::regex_match(outcome.err, std::regex("files 4, seconds [0-9]+\\.[0-9]+\n")))
+  EXPECT_TRUE(std::regex_match(outcome.err, std::regex("files 4, seconds [0-9]+\\.[0-9]+\n")))
       << outcome.err;
 }
 

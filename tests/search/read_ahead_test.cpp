@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,8 +74,24 @@ class ReadAheadTest : public FormTest {
 // empty folders.
 TEST_F(ReadAheadTest, RowsAreThoseOfFilesReadOneByOneOnRandomTrees) {
   std::mt19937 random(20261208);
-  const std::size_t sizes[] = {0, 1, 55, 56, 63, 64, 65, 119, 120, 128, 4095, 4096, 4097,
-                               65536, (1 << 20) - 1, 1 << 20, (1 << 20) + 1, 3 << 20};
+  const std::size_t sizes[] = {0,
+                               1,
+                               55,
+                               56,
+                               63,
+                               64,
+                               65,
+                               119,
+                               120,
+                               128,
+                               4095,
+                               4096,
+                               4097,
+                               65536,
+                               (1 << 20) - 1,
+                               1 << 20,
+                               (1 << 20) + 1,
+                               3 << 20};
   for (int round = 0; round < 3; ++round) {
     TempDir tree;
     std::vector<std::string> folders{""}, files, contents;
@@ -87,7 +104,8 @@ TEST_F(ReadAheadTest, RowsAreThoseOfFilesReadOneByOneOnRandomTrees) {
           fs::create_directories(tree.folder() + folders.back());
           break;
         case 1:
-          if (!files.empty()) tree.Link(folder + name, tree.folder() + files[random() % files.size()]);
+          if (!files.empty())
+            tree.Link(folder + name, tree.folder() + files[random() % files.size()]);
           break;
         case 2:
           if (!files.empty()) {
@@ -103,8 +121,8 @@ TEST_F(ReadAheadTest, RowsAreThoseOfFilesReadOneByOneOnRandomTrees) {
           if (!contents.empty() && random() % 3 == 0) {
             content = contents[random() % contents.size()];
           } else {
-            const std::size_t size = random() % 4 == 0 ? sizes[random() % std::size(sizes)]
-                                                       : random() % 5000;
+            const std::size_t size =
+                random() % 4 == 0 ? sizes[random() % std::size(sizes)] : random() % 5000;
             content.resize(size);
             for (char& byte : content)
               byte = static_cast<char>(random());
