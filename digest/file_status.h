@@ -32,6 +32,8 @@ struct FileStatus {
   std::uint64_t size = 0;
   std::int64_t modified = 0;
   std::int64_t changed = 0;  // the status change time, which no program can set back
+
+  bool operator==(const FileStatus&) const = default;
 };
 
 // The status of the open file `fd`. False, with errno set, when it cannot be had.

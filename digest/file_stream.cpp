@@ -120,14 +120,6 @@ FileStream::~FileStream() {
   if (locked_) Locks().Close(fd_, identity_);
 }
 
-FileStream::FileStream(const std::string& path, int fd) : path_(path), fd_(fd) {
-  FileStatus status;
-  const off_t offset = ::lseek(fd, 0, SEEK_CUR);
-  if (!StatusOf(fd, status) || offset < 0) throw ReadError(path_, errno);
-  Adopt(status);
-  position_ = offset_ = static_cast<std::uint64_t>(offset);
-}
-
 void FileStream::Adopt(const FileStatus& status) {
   identity_ = status.identity;
   size_ = status.size;

@@ -53,8 +53,6 @@ class FileStream : public Stream {
   explicit FileStream(const std::string& path);
   // Takes `file` and locks it; `path` names it in errors.
   FileStream(const std::string& path, OpenFile file, LockWait wait = LockWait::kForThisProgram);
-  // Adopts `fd` as it stands, at its present position, without a lock.
-  FileStream(const std::string& path, int fd);
   ~FileStream() override;
   FileStream(const FileStream&) = delete;
   FileStream& operator=(const FileStream&) = delete;
@@ -63,8 +61,6 @@ class FileStream : public Stream {
   std::uint64_t Position() override;
   void Seek(std::uint64_t position) override;
   std::size_t Read(void* buffer, std::size_t size) override;
-
-  FileIdentity Identity() const { return identity_; }
 
  private:
   void Adopt(const FileStatus& status);

@@ -129,7 +129,7 @@ void DeleteSelected() {
   const std::string digest = form.ListBox9().Get(selected);
   const auto position = static_cast<std::size_t>(selected);
   const FileIdentity identity =
-      position < form.result_files.size() ? form.result_files[position] : FileIdentity{};
+      position < form.result_files.size() ? form.result_files[position].identity : FileIdentity{};
 
   if (!(name == kSeparator && folder == kSeparator)) {
     DeleteIfUnchanged(folder, name, digest, identity);

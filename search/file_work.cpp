@@ -42,7 +42,7 @@ FileOutcome ReadEntry(const FileEntry& entry) {
   OpenedEntry opened = OpenEntry(entry);
   FileOutcome outcome{opened.kind, {}, {}, std::move(opened.error)};
   if (opened.kind != FileOutcome::Kind::kFile) return outcome;
-  outcome.identity = opened.file.status.identity;
+  outcome.status = opened.file.status;
   try {
     FileStream stream(entry.Path(), std::move(opened.file));
     outcome.digest = DigestOfStream(stream);

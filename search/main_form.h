@@ -54,12 +54,13 @@ class MainForm {
   // inside it and recorded files of its own.
   FileIdentitySet recorded_files;
 
-  // The file each row was read from, beside the rows as they move: one per
+  // The file each row was read from, as it was when read (a default status
+  // where none was read), beside the rows as they move: one per
   // working row with a digest (parallel to ListBox3), and one per result row
   // (parallel to ListBox7-9; a separator, or a row no scan gave, has none).
   // The delete command removes only the file its row was read from.
-  std::vector<FileIdentity> working_files;
-  std::vector<FileIdentity> result_files;
+  std::vector<FileStatus> working_files;
+  std::vector<FileStatus> result_files;
 };
 
 // Empties ListBox1 to ListBox9, in this order, and forgets the recorded files.

@@ -66,7 +66,8 @@ class ReadAheadTest : public FormTest {
     scanned.names = Rows(form.ListBox1());
     scanned.folders = Rows(form.ListBox2());
     scanned.digests = Rows(form.ListBox3());
-    scanned.files = form.working_files;
+    for (const FileStatus& file : form.working_files)
+      scanned.files.push_back(file.identity);
     return scanned;
   }
 };
