@@ -1,6 +1,6 @@
 #include "digest/file_error.h"
 
-#include <cstring>
+#include <string.h>
 #include <filesystem>
 
 namespace dupfind {
@@ -14,7 +14,9 @@ std::string AbsolutePath(const std::string& path) {
 }
 
 std::string SystemErrorText(int error_number) {
-  std::string text = std::strerror(error_number);
+  char buffer[256];
+  std::string text =
+      ::strerror_r(error_number, buffer, sizeof buffer);  // strerror is not thread-safe
   while (!text.empty()) {
     const unsigned char last = static_cast<unsigned char>(text.back());
     if (last != ' ' && last != '.' && last >= 0x20 && last != 0x7F) break;
@@ -23,8 +25,9 @@ std::string SystemErrorText(int error_number) {
   return text;
 }
 
-Error FileError(const std::string& failure, const std::string& path, int error_number) {
-  return FileError(failure, path, SystemErrorText(error_number));
+FileSystemError FileError(const std::string& failure, const std::string& path, int error_number) {
+  return FileSystemError(FileError(failure, path, SystemErrorText(error_number)).what(),
+                         error_number);
 }
 
 Error FileError(const std::string& failure, const std::string& path, const std::string& reason) {

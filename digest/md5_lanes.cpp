@@ -283,6 +283,30 @@ Digest Md5Lanes::Take(std::size_t lane) {
   return slot.digest;
 }
 
+MD5Context Md5Lanes::Suspend(std::size_t lane) {
+  Lane& slot = Checked(lane, "Suspend", LaneState::kNeedsMore);
+  MD5Context context{};
+  for (std::size_t j = 0; j < 4; ++j)
+    context.state[j] = state_[j * kMaxLanes + lane];
+  const std::uint64_t bits = slot.length * 8;
+  context.count[0] = static_cast<std::uint32_t>(bits);
+  context.count[1] = static_cast<std::uint32_t>(bits >> 32);
+  std::memcpy(context.buffer, slot.tail, slot.partial_size);
+  slot.state = LaneState::kIdle;
+  return context;
+}
+
+void Md5Lanes::Resume(std::size_t lane, const MD5Context& context) {
+  Lane& slot = Checked(lane, "Resume", LaneState::kIdle);
+  for (std::size_t j = 0; j < 4; ++j)
+    state_[j * kMaxLanes + lane] = context.state[j];
+  slot.length = ((std::uint64_t{context.count[1]} << 32) | context.count[0]) / 8;
+  slot.partial_size = static_cast<std::uint8_t>(slot.length % 64);
+  std::memcpy(slot.tail, context.buffer, slot.partial_size);
+  slot.last = false;
+  slot.state = LaneState::kNeedsMore;
+}
+
 void Md5Lanes::Cancel(std::size_t lane) {
   if (lane >= lanes_) NoSuchLane("Cancel", lane);
   slots_[lane].state = LaneState::kIdle;

@@ -99,6 +99,14 @@ class Md5Lanes {
   // Drops the lane's message, whatever its state; the lane becomes idle.
   void Cancel(std::size_t lane);
 
+  // Takes the message of a lane waiting for input (kNeedsMore) out of the
+  // engine, as the context of the digest so far; the lane becomes idle. Resume
+  // on any engine, or MD5Update and MD5Final, go on with it.
+  MD5Context Suspend(std::size_t lane);
+  // Goes on in an idle lane with the message whose digest so far is `context`
+  // (from Suspend, or MD5Init and MD5Update); the lane becomes kNeedsMore.
+  void Resume(std::size_t lane, const MD5Context& context);
+
  private:
   // A run of whole blocks still to be transformed.
   struct Blocks {

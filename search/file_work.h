@@ -15,7 +15,6 @@ struct FileOutcome {
     kNotAFile,  // no longer a regular file when it was opened: no row
     kFolder,    // a folder stands where the file was listed: walked as one
     kUnopened,  // it could not be opened: `error`
-    kBusy,      // another thread of the program holds it locked: to do again
   };
   Kind kind = Kind::kNotAFile;
   FileStatus status;  // as it was opened; the read checks the file still has its size and time
@@ -24,16 +23,26 @@ struct FileOutcome {
 };
 
 // The file of `entry` opened for reading, when `kind` is kFile; the type and
-// identity come from the descriptor that is read, whatever the listing said.
+// status come from the descriptor that is read, whatever the listing said.
 struct OpenedEntry {
   FileOutcome::Kind kind = FileOutcome::Kind::kNotAFile;
   OpenFile file;
   std::string error;
+  int error_number = 0;     // kUnopened: why
+  bool would_wait = false;  // OpenWait::kIfCached: nothing done, as opening would wait
 };
-OpenedEntry OpenEntry(const FileEntry& entry);
 
-// Opens, locks and digests the file of `entry` (waiting for any other thread
-// of the program that holds it locked) and closes it again.
+// Whether opening may wait for a disk, or is to be done only from what the
+// system holds in memory.
+enum class OpenWait { kWait, kIfCached };
+
+OpenedEntry OpenEntry(const FileEntry& entry, OpenWait wait = OpenWait::kWait);
+
+// Failures of the process's resources (descriptors, memory), not of a file:
+// reading the file later, with fewer files open, may work.
+bool IsResourceShortage(int error_number);
+
+// Opens, locks and digests the file of `entry` and closes it again.
 FileOutcome ReadEntry(const FileEntry& entry);
 
 }  // namespace dupfind

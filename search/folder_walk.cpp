@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
 #include <cerrno>
 #include <cstring>
@@ -44,64 +46,104 @@ FileIdentity IdentityOfFolder(int fd, const std::string& text) {
   return status.identity;
 }
 
-std::shared_ptr<const Folder> Share(UniqueFd fd, const std::string& text, FileIdentity identity) {
-  return std::make_shared<const Folder>(Folder{std::move(fd), text, identity});
-}
-
-}  // namespace
-
-FolderWalk::FolderWalk(const std::string& folder) {
-  UniqueFd fd = OpenFolderPath(folder);
-  if (!fd) {
-    if (CannotBeListed(errno)) return;
-    throw FolderError(folder, errno);
+// Local file systems whose reads honour RWF_NOWAIT; on any other (network
+// and FUSE file systems above all) even an open may wait on a server.
+bool MemoryFirst(int fd) {
+  struct statfs status;
+  if (::fstatfs(fd, &status) != 0) return false;
+  switch (static_cast<unsigned long>(status.f_type)) {
+    case EXT4_SUPER_MAGIC:  // also ext2 and ext3
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+    case OVERLAYFS_SUPER_MAGIC:
+      return true;
+    default:
+      return false;
   }
-  Enter(std::move(fd), folder, "");
 }
 
-void FolderWalk::Enter(UniqueFd fd, std::string text, std::string name) {
-  const FileIdentity identity = IdentityOfFolder(fd.get(), text);
-  if (!folders_seen_.insert(identity).second) return;  // met already: links end here
-
-  Level level{nullptr, std::move(text), std::move(name), identity, {}, 0};
+std::shared_ptr<const Listing> List(int fd, const std::string& text) {
+  auto listing = std::make_shared<Listing>();
   alignas(dirent64) char buffer[32768];
   for (;;) {
-    const ssize_t got = ::getdents64(fd.get(), buffer, sizeof buffer);
-    if (got < 0) throw FileError("Cannot read folder", FolderPath(level.text), errno);
+    const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
+    if (got < 0) throw FileError("Cannot read folder", FolderPath(text), errno);
     if (got == 0) break;
     for (ssize_t at = 0; at < got;) {
       const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
       at += entry->d_reclen;
       if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-        level.entries.push_back({entry->d_name, entry->d_type});
+        listing->push_back({entry->d_name, entry->d_type});
       }
     }
   }
-  level.folder = Share(std::move(fd), level.text, identity);
-  path_.push_back(std::move(level));
-  // The level that has just become far closes.
-  if (path_.size() > kOpenFolders + 1) path_[path_.size() - 1 - kOpenFolders].folder.reset();
+  return listing;
 }
 
-bool FolderWalk::IsFar(std::size_t level) const {
-  return level != 0 && path_.size() - level > kOpenFolders;
+}  // namespace
+
+void WalkPosition::Apply(const WalkStep& step) {
+  switch (step.kind) {
+    case WalkStep::Kind::kEnter:
+      if (!path.empty()) path.back().next = step.next;
+      folders_entered.insert(step.entered.identity);
+      path.push_back(step.entered);
+      // The level that has just become far closes.
+      if (path.size() > FolderWalk::kOpenFolders + 1) {
+        path[path.size() - 1 - FolderWalk::kOpenFolders].folder.reset();
+      }
+      return;
+    case WalkStep::Kind::kLeave:
+      path.pop_back();
+      if (step.reopened) path.back().folder = step.reopened;
+      return;
+    case WalkStep::Kind::kFile:
+      path.back().next = step.next;
+      return;
+  }
 }
 
-bool FolderWalk::Next(FileEntry& entry) {
-  while (!path_.empty()) {
-    Level& level = path_.back();
-    if (level.next == level.entries.size()) {
-      Leave();
-      continue;
+FolderWalk::FolderWalk(std::string folder) : first_(std::move(folder)) {}
+
+std::shared_ptr<const Folder> FolderWalk::Share(UniqueFd fd, const std::string& text,
+                                                const FileIdentity& identity) const {
+  const bool memory_first = MemoryFirst(fd.get());
+  return std::make_shared<const Folder>(
+      Folder{std::move(fd), text, identity, memory_first, Counted(count_)});
+}
+
+FolderWalk::FolderWalk(WalkPosition position) : position_(std::move(position)) {}
+
+bool FolderWalk::Next(WalkStep& step) {
+  if (!first_.empty()) {
+    const std::string first = std::move(first_);
+    first_.clear();
+    UniqueFd fd = OpenFolderPath(first);
+    if (!fd) {
+      if (CannotBeListed(errno)) return false;
+      throw FolderError(first, errno);
     }
-    const Level::Entry listed = level.entries[level.next++];
+    return Enter(std::move(fd), first, "", step);
+  }
+  std::vector<WalkLevel>& path = position_.path;
+  while (!path.empty()) {
+    WalkLevel& level = path.back();
+    if (level.next == level.entries->size()) {
+      Leave(step);
+      return true;
+    }
+    const ListedEntry& listed = (*level.entries)[level.next++];
+    step.next = level.next;
     switch (listed.type) {
       case DT_DIR:
-        Descend(listed.name);
+        if (Descend(listed.name, step)) return true;
         continue;
       case DT_REG:
-        Current();  // opened again if it was closed
-        entry = {path_.back().folder, listed.name, false, 0};
+        step.kind = WalkStep::Kind::kFile;
+        step.file = {Current(), listed.name, false, 0};
+        position_.Apply(step);
         return true;
       case DT_LNK:
       case DT_UNKNOWN:
@@ -110,69 +152,103 @@ bool FolderWalk::Next(FileEntry& entry) {
         continue;  // devices, pipes and sockets are never opened
     }
     FileStatus status;
-    if (!StatusAt(Current().fd.get(), listed.name.c_str(), true, status)) {
+    if (!StatusAt(Current()->fd.get(), listed.name.c_str(), true, status)) {
       if (LeadsNowhere(errno)) continue;
-      entry = {path_.back().folder, listed.name, true, errno};
+      step.kind = WalkStep::Kind::kFile;
+      step.file = {Current(), listed.name, true, errno};
+      position_.Apply(step);
       return true;
     }
     if (S_ISDIR(status.mode)) {
-      Descend(listed.name);
+      if (Descend(listed.name, step)) return true;
     } else if (S_ISREG(status.mode)) {
-      entry = {path_.back().folder, listed.name, true, 0};
+      step.kind = WalkStep::Kind::kFile;
+      step.file = {Current(), listed.name, true, 0};
+      position_.Apply(step);
       return true;
     }
   }
   return false;
 }
 
-void FolderWalk::EnterFolder(const FileEntry& entry) {
-  Descend(entry.name);
+bool FolderWalk::NextFile(FileEntry& file) {
+  WalkStep step;
+  while (Next(step)) {
+    if (step.kind != WalkStep::Kind::kFile) continue;
+    file = std::move(step.file);
+    return true;
+  }
+  return false;
 }
 
-void FolderWalk::Descend(const std::string& name) {
-  const std::string text = path_.back().text + name + "/";
-  UniqueFd fd = OpenSubfolder(Current().fd.get(), name.c_str());
+bool FolderWalk::EnterFolder(const std::string& name, WalkStep& step) {
+  step.next = position_.path.back().next;
+  return Descend(name, step);
+}
+
+bool FolderWalk::Descend(const std::string& name, WalkStep& step) {
+  const std::string text = position_.path.back().text + name + "/";
+  UniqueFd fd = OpenSubfolder(Current()->fd.get(), name.c_str());
   if (!fd) {
-    if (CannotBeListed(errno)) return;
+    if (CannotBeListed(errno)) return false;
     throw FolderError(text, errno);
   }
-  Enter(std::move(fd), text, name);
+  return Enter(std::move(fd), text, name, step);
 }
 
-void FolderWalk::Leave() {
-  const std::shared_ptr<const Folder> child = std::move(path_.back().folder);
-  path_.pop_back();
-  if (path_.empty() || path_.back().folder || !child) return;
-  // A closed parent is usually where ".." leads, unless a link led down here;
-  // otherwise it is opened again by name when it is needed.
-  Level& parent = path_.back();
-  UniqueFd up = OpenSubfolder(child->fd.get(), "..");
-  FileStatus status;
-  if (up && StatusOf(up.get(), status) && status.identity == parent.identity) {
-    parent.folder = Share(std::move(up), parent.text, parent.identity);
+bool FolderWalk::Enter(UniqueFd fd, std::string text, std::string name, WalkStep& step) {
+  const FileIdentity identity = IdentityOfFolder(fd.get(), text);
+  if (position_.folders_entered.contains(identity)) return false;  // met already: links end here
+  std::shared_ptr<const Listing> entries = List(fd.get(), text);
+  step.kind = WalkStep::Kind::kEnter;
+  step.entered = {Share(std::move(fd), text, identity),
+                  std::move(text),
+                  std::move(name),
+                  identity,
+                  std::move(entries),
+                  0};
+  position_.Apply(step);
+  return true;
+}
+
+void FolderWalk::Leave(WalkStep& step) {
+  std::vector<WalkLevel>& path = position_.path;
+  step.kind = WalkStep::Kind::kLeave;
+  step.reopened.reset();
+  if (path.size() >= 2 && !path[path.size() - 2].folder && path.back().folder) {
+    // A closed parent is usually where ".." leads, unless a link led down
+    // here; otherwise it is opened again by name when it is needed.
+    const WalkLevel& parent = path[path.size() - 2];
+    UniqueFd up = OpenSubfolder(path.back().folder->fd.get(), "..");
+    FileStatus status;
+    if (up && StatusOf(up.get(), status) && status.identity == parent.identity) {
+      step.reopened = Share(std::move(up), parent.text, parent.identity);
+    }
   }
+  position_.Apply(step);
 }
 
-const Folder& FolderWalk::Current() {
-  if (!path_.back().folder) Reopen(path_.size() - 1);
-  return *path_.back().folder;
+const std::shared_ptr<const Folder>& FolderWalk::Current() {
+  if (!position_.path.back().folder) Reopen(position_.path.size() - 1);
+  return position_.path.back().folder;
 }
 
 // Opens the levels from the nearest open one down to `level` again, by the
 // names that led to them, and checks that each is still the folder it was.
 void FolderWalk::Reopen(std::size_t level) {
+  std::vector<WalkLevel>& path = position_.path;
   std::size_t open = level;
-  while (!path_[open].folder)
+  while (!path[open].folder)
     --open;  // the first folder is never closed
   for (std::size_t i = open + 1; i <= level; ++i) {
-    Level& below = path_[i];
-    UniqueFd fd = OpenSubfolder(path_[i - 1].folder->fd.get(), below.name.c_str());
+    WalkLevel& below = path[i];
+    UniqueFd fd = OpenSubfolder(path[i - 1].folder->fd.get(), below.name.c_str());
     if (!fd) throw FolderError(below.text, errno);
     if (IdentityOfFolder(fd.get(), below.text) != below.identity) {
       throw FolderChangedError(below.text);
     }
     below.folder = Share(std::move(fd), below.text, below.identity);
-    if (IsFar(i - 1)) path_[i - 1].folder.reset();
+    if (i - 1 != 0 && path.size() - (i - 1) > kOpenFolders) path[i - 1].folder.reset();
   }
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "digest/file_stream.h"
+#include "search/lingering_threads.h"
 #include "search/text_list.h"
 
 namespace dupfind {
@@ -61,6 +62,9 @@ class MainForm {
   // The delete command removes only the file its row was read from.
   std::vector<FileStatus> working_files;
   std::vector<FileStatus> result_files;
+
+  // The reading threads of ended searches still inside a system call.
+  LingeringThreads lingering_threads;
 };
 
 // Empties ListBox1 to ListBox9, in this order, and forgets the recorded files.

@@ -1,46 +1,43 @@
 #include "search/read_ahead.h"
 
-#include <pthread.h>
+#include <sys/resource.h>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
+#include <chrono>
 #include <mutex>
-#include <thread>
-#include <vector>
+#include <system_error>
+#include <utility>
 
-#include "digest/md5_lanes.h"
+#include "digest/error.h"
+#include "search/main_form.h"
+#include "search/read_ahead_threads.h"
 
 namespace dupfind {
 namespace {
 
 std::atomic<std::uint64_t> files_changed{0};
 
-// Bytes read at once into a lane. Larger reads cost fewer calls, but the
-// lanes' data then no longer fits the processor's caches between the read and
-// the digest: 64 KiB took a third less time than 1 MiB on large files.
-constexpr std::size_t kReadSize = std::size_t{64} << 10;
+// Helpers at most: the file operations that may wait, run at once.
+constexpr std::size_t kHelpers = 16;
+// Files a worker holds open at most: as many as the widest MD5 engine's lanes.
+constexpr std::size_t kFilesPerWorker = Md5Lanes::kMaxLanes;
+// Folders open at once at most, the walk's own path and those of the files
+// read ahead together: enough to read ahead across many small folders.
+constexpr std::size_t kOpenFolders = 64;
+// Descriptors left to the rest of the program: the window system, and a walk
+// of the window's own should the read-ahead give up.
+constexpr rlim_t kDescriptorsKept = 64;
+// How long a stopping read-ahead waits for its threads to end before it
+// leaves those still inside a system call to end on their own.
+constexpr std::chrono::milliseconds kStopWait{50};
 
-// The taker wakes once for a run of this many files done, not for each.
-constexpr std::size_t kWakeRun = 64;
-
-// One file read ahead of the walk.
-struct Slot {
-  FileEntry entry;  // its folder is let go once the file is done
-  FileIdentity folder_identity;
-  std::uint64_t changes = 0;  // files_changed before it was opened
-  bool done = false;
-  FileOutcome outcome;
-
-  bool SameAs(const FileEntry& other) const {
-    return folder_identity == other.folder->identity && entry.name == other.name &&
-           entry.follow_link == other.follow_link && entry.error == other.error;
-  }
-};
-
-class Workers;
+// Descriptors the read-ahead may hold: its readers' files and the folders
+// its walk has open.
+std::size_t SpareDescriptors() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1024;
+  return limit.rlim_cur > kDescriptorsKept ? limit.rlim_cur - kDescriptorsKept : 0;
+}
 
 }  // namespace
 
@@ -48,328 +45,177 @@ void NoteFilesChanged() {
   ++files_changed;
 }
 
-struct ReadAhead::State {
-  Workers* workers = nullptr;
-  std::optional<FolderWalk> walk;  // its own walk, ahead of the taker's; none once it ended
-  std::deque<std::shared_ptr<Slot>> slots;  // in walk order, shared with the workers
-  std::size_t next_to_start = 0;            // the slots before it are taken by workers
-  std::size_t in_flight = 0;                // slots of this read-ahead being worked on
-  std::atomic<bool> stopping{false};
-  bool full = false;
-  const Slot* awaited[2] = {};  // the slots whose end wakes the taker
-
-  // Slots done and moved out for the taker alone, which reads them unlocked.
-  std::deque<std::shared_ptr<Slot>> ready;
-
-  // The walk's next file as a new slot; none when enough are ahead already,
-  // or at the walk's end. Once full, it waits for room for many files before
-  // it goes on, so that the workers are not woken for every file taken.
-  std::shared_ptr<Slot> Advance() {
-    if (!walk) return nullptr;
-    if (slots.size() >= kFilesAhead) full = true;
-    if (full && slots.size() > kFilesAhead / 2) return nullptr;
-    full = false;
-    FileEntry entry;
-    try {
-      if (!walk->Next(entry)) {
-        walk.reset();
-        return nullptr;
-      }
-    } catch (...) {
-      walk.reset();  // the taker's own walk meets the error when it gets there
-      return nullptr;
-    }
-    auto slot = std::make_shared<Slot>();
-    slot->folder_identity = entry.folder->identity;
-    slot->entry = std::move(entry);
-    slots.push_back(slot);
-    return slot;
-  }
-
-  // Drops what was read ahead, and reads ahead of `from` instead.
-  void Restart(const FolderWalk& from) {
-    slots.clear();  // workers finish the ones they hold for nobody
-    ready.clear();
-    next_to_start = 0;
-    walk.emplace(from);
-  }
-};
-
-namespace {
-
-// The worker threads, shared by every read-ahead; the innermost (latest)
-// read-ahead is served first, so that a search run from inside another's scan
-// does not wait behind it.
-class Workers {
- public:
-  static Workers& Get();
-
-  std::mutex mutex;
-  std::condition_variable work;      // workers wait here for files
-  std::size_t idle = 0;              // workers waiting for files
-  std::size_t claimed = 0;           // files the workers hold, all together
-  std::condition_variable progress;  // takers and stopping read-aheads wait here
-  std::vector<ReadAhead::State*> active;
-
- private:
-  struct Task {
-    std::shared_ptr<Slot> slot;
-    ReadAhead::State* owner = nullptr;
-  };
-  struct Lane {
-    Task task;
-    std::optional<FileStream> stream;
-    std::unique_ptr<std::uint8_t[]> buffer;  // pages are touched only as files fill them
-    FileOutcome outcome;
-    bool finished = false;
-  };
-
-  Workers();
-  void Run();
-  Task NextTask();
-  void Begin(Md5Lanes& engine, std::size_t index, Lane& lane);
-  void Feed(Md5Lanes& engine, std::size_t index, Lane& lane);
-  void Publish(std::vector<Lane>& lanes);
-
-  Md5Kernel kernel_;
-  std::size_t workers_ = 1;
-  std::size_t lanes_ = 1;  // per worker
-  std::size_t chunk_ = 0;  // bytes read at once into a lane
-};
-
-Workers::Workers() : kernel_(KernelFromEnvironment()) {
-  workers_ = std::max(1u, std::thread::hardware_concurrency());
-  lanes_ = std::clamp<std::size_t>(kFilesInFlight / workers_, 1, Md5Lanes(kernel_).Lanes());
-  chunk_ = std::min(kReadSize, kReadAheadMemory / (workers_ * lanes_));
-  chunk_ -= chunk_ % 4096;
-  for (std::size_t i = 0; i < workers_; ++i)
-    std::thread([this] { Run(); }).detach();
-}
-
-Workers* workers_started = nullptr;
-
-// Started on first use and never stopped: the threads wait for work until the
-// program ends. A process forked from one that had workers has none of their
-// threads, and starts workers of its own (forking while a read-ahead runs is
-// not supported: its files would stay locked in the copy).
-Workers& Workers::Get() {
-  static const int forget_in_children =
-      ::pthread_atfork(nullptr, nullptr, [] { workers_started = nullptr; });
-  (void)forget_in_children;
-  if (workers_started == nullptr) workers_started = new Workers;
-  return *workers_started;
-}
-
-Workers::Task Workers::NextTask() {
-  for (auto it = active.rbegin(); it != active.rend(); ++it) {
-    ReadAhead::State& state = **it;
-    if (state.stopping) continue;
-    std::shared_ptr<Slot> slot;
-    if (state.next_to_start < state.slots.size()) {
-      slot = state.slots[state.next_to_start];
-    } else {
-      slot = state.Advance();
-      if (!slot) continue;
-    }
-    ++state.next_to_start;
-    ++state.in_flight;
-    return {std::move(slot), &state};
-  }
-  return {};
-}
-
-void Workers::Run() {
-  Md5Lanes engine(kernel_);
-  std::vector<Lane> lanes(lanes_);
-  std::vector<std::size_t> begun;
-  for (;;) {
-    begun.clear();
-    {
-      std::unique_lock<std::mutex> guard(mutex);
-      for (;;) {
-        std::size_t mine = 0;
-        for (const Lane& lane : lanes)
-          mine += lane.task.slot != nullptr;
-        // A worker takes no more than its share, so that a few large files
-        // are spread over all of them rather than held in one's lanes.
-        for (std::size_t i = 0; i < lanes.size(); ++i) {
-          if (lanes[i].task.slot) continue;
-          if (mine >= (claimed + workers_) / workers_) {
-            if (idle != 0) work.notify_one();
-            break;
-          }
-          Task task = NextTask();
-          if (!task.slot) break;
-          lanes[i].task = std::move(task);
-          begun.push_back(i);
-          ++mine;
-          ++claimed;
-        }
-        if (mine != 0) break;
-        ++idle;
-        work.wait(guard);
-        --idle;
-      }
-    }
-    for (const std::size_t i : begun)
-      Begin(engine, i, lanes[i]);
-    engine.Run();
-    for (std::size_t i = 0; i < lanes.size(); ++i) {
-      if (!lanes[i].task.slot || lanes[i].finished) continue;
-      if (engine.State(i) == LaneState::kDone) {
-        lanes[i].outcome.digest = engine.Take(i);
-        lanes[i].finished = true;
-      } else if (engine.State(i) == LaneState::kNeedsMore) {
-        Feed(engine, i, lanes[i]);
-      }
-    }
-    Publish(lanes);
-  }
-}
-
-// Opens the lane's file and gives the engine its first piece.
-void Workers::Begin(Md5Lanes& engine, std::size_t index, Lane& lane) {
-  const FileEntry& entry = lane.task.slot->entry;
-  lane.task.slot->changes = files_changed;
-  lane.outcome = {};
-  try {
-    OpenedEntry opened = OpenEntry(entry);
-    lane.outcome.kind = opened.kind;
-    lane.outcome.error = std::move(opened.error);
-    if (opened.kind == FileOutcome::Kind::kFile) {
-      lane.outcome.status = opened.file.status;
-      lane.stream.emplace(entry.Path(), std::move(opened.file), LockWait::kNever);
-      if (!lane.buffer) lane.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(chunk_);
-      engine.Start(index);
-      Feed(engine, index, lane);
-      return;
-    }
-  } catch (const FileBusy&) {
-    lane.outcome.kind = FileOutcome::Kind::kBusy;
-  } catch (const Error& error) {
-    lane.outcome.error = error.what();  // the lock was refused
-  } catch (...) {
-    lane.outcome.kind = FileOutcome::Kind::kBusy;  // the taker tries it itself
-  }
-  lane.finished = true;
-}
-
-// Reads the lane's next pieces until the engine has a block to work on.
-void Workers::Feed(Md5Lanes& engine, std::size_t index, Lane& lane) {
-  try {
-    while (engine.State(index) == LaneState::kNeedsMore) {
-      if (lane.task.owner->stopping) {
-        engine.Cancel(index);
-        lane.finished = true;
-        return;
-      }
-      FileStream& stream = *lane.stream;
-      const std::size_t got = stream.Read(lane.buffer.get(), chunk_);
-      const bool last = got == 0 || (stream.Size() != 0 && stream.Position() == stream.Size());
-      engine.Supply(index, lane.buffer.get(), got, last);
-    }
-    return;
-  } catch (const Error& error) {
-    lane.outcome.error = error.what();
-  } catch (...) {
-    lane.outcome.kind = FileOutcome::Kind::kBusy;
-  }
-  engine.Cancel(index);
-  lane.finished = true;
-}
-
-// Closes the files of the finished lanes, then hands their outcomes over.
-void Workers::Publish(std::vector<Lane>& lanes) {
-  bool wake = false;
-  std::unique_lock<std::mutex> guard(mutex, std::defer_lock);
-  for (Lane& lane : lanes) {
-    if (!lane.finished) continue;
-    lane.stream.reset();
-    if (!guard.owns_lock()) guard.lock();
-    Slot& slot = *lane.task.slot;
-    ReadAhead::State& owner = *lane.task.owner;
-    slot.outcome = std::move(lane.outcome);
-    slot.done = true;
-    slot.entry.folder.reset();
-    --owner.in_flight;
-    --claimed;
-    wake = wake || &slot == owner.awaited[0] || &slot == owner.awaited[1] ||
-           (owner.stopping && owner.in_flight == 0);
-    lane.task = {};
-    lane.finished = false;
-  }
-  if (guard.owns_lock()) guard.unlock();
-  if (wake) progress.notify_all();
-}
-
-}  // namespace
-
-ReadAhead::ReadAhead(const FolderWalk& walk) : state_(std::make_unique<State>()) {
-  Workers& workers = Workers::Get();
-  state_->workers = &workers;
-  {
-    const std::lock_guard<std::mutex> guard(workers.mutex);
-    state_->walk.emplace(walk);
-    workers.active.push_back(state_.get());
-  }
-  workers.work.notify_all();
+ReadAhead::ReadAhead(MainForm& form, std::string folder)
+    : form_(form),
+      folder_(std::move(folder)),
+      kernel_(KernelFromEnvironment()),
+      changes_(files_changed) {
+  form_.lingering_threads.JoinEnded();
+  Start(FolderWalk(folder_), "");
 }
 
 ReadAhead::~ReadAhead() {
-  Workers& workers = *state_->workers;
-  std::unique_lock<std::mutex> guard(workers.mutex);
-  state_->stopping = true;
-  state_->slots.clear();
-  state_->ready.clear();
-  workers.progress.wait(guard, [this] { return state_->in_flight == 0; });
-  workers.active.erase(std::find(workers.active.begin(), workers.active.end(), state_.get()));
+  Stop();
 }
 
-std::optional<FileOutcome> ReadAhead::Take(const FileEntry& entry, const FolderWalk& walk) {
-  State& state = *state_;
-  Workers& workers = *state.workers;
-  if (state.ready.empty()) {
-    std::unique_lock<std::mutex> guard(workers.mutex);
-    if (state.slots.empty() && !state.Advance()) {
-      state.Restart(walk);
-      guard.unlock();
-      workers.work.notify_all();
-      return std::nullopt;
+void ReadAhead::Start(FolderWalk walk, std::string enter_first) {
+  // Each worker holds up to a few dozen files open, a helper at most one
+  // more; the walk holds its folders.
+  const std::size_t spare = SpareDescriptors();
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t helpers_wanted = std::min(kHelpers, spare / 8);
+  if (spare < 2 * kFilesPerWorker * cores || helpers_wanted == 0) return ReadAlone(enter_first);
+  const std::string enter = enter_first;
+  queue_ = std::make_shared<ReadAheadQueue>(form_, kernel_, cores,
+                                            std::clamp<std::size_t>(spare / 4, 8, kOpenFolders));
+  walk.CountOpenFolders(queue_->open_folders);
+  const auto walker = [walk = std::move(walk), enter_first = std::move(enter_first)](
+                          std::stop_token stop, ReadAheadQueue& queue) mutable {
+    WalkAhead(std::move(stop), queue, std::move(walk), std::move(enter_first));
+  };
+  std::size_t workers = 0, helpers = 0;
+  try {
+    Spawn(std::move(walker));
+    for (; workers < queue_->workers.size(); ++workers) {
+      Spawn([workers](std::stop_token stop, ReadAheadQueue& queue) {
+        WorkOnFiles(std::move(stop), queue, workers);
+      });
     }
-    const std::shared_ptr<Slot> head = state.slots.front();
-    if (!head->SameAs(entry)) {
-      state.Restart(walk);
-      guard.unlock();
-      workers.work.notify_all();
-      return std::nullopt;
-    }
-    if (!head->done) {
-      const std::shared_ptr<Slot> far = state.slots[std::min(kWakeRun, state.slots.size()) - 1];
-      state.awaited[0] = head.get();
-      state.awaited[1] = far.get();
-      if (workers.idle != 0) workers.work.notify_all();  // the head may wait for a worker
-      workers.progress.wait(guard, [&] { return head->done && far->done; });
-      state.awaited[0] = state.awaited[1] = nullptr;
-    }
-    while (!state.slots.empty() && state.slots.front()->done) {
-      state.ready.push_back(std::move(state.slots.front()));
-      state.slots.pop_front();
-      if (state.next_to_start > 0) --state.next_to_start;
-    }
-    const bool wake = workers.idle != 0;
-    guard.unlock();
-    if (wake) workers.work.notify_all();  // room for more
+    for (; helpers < helpers_wanted; ++helpers)
+      Spawn(HelpWorkers);
+  } catch (const std::system_error&) {
+    // Fewer threads than asked for: enough if one of each kind runs.
   }
-  const std::shared_ptr<Slot> slot = std::move(state.ready.front());
-  state.ready.pop_front();
-  if (!slot->SameAs(entry) || slot->changes != files_changed) {
-    const std::lock_guard<std::mutex> guard(workers.mutex);
-    state.Restart(walk);
-    workers.work.notify_all();
-    return std::nullopt;
+  if (threads_.empty() || workers == 0 || helpers == 0) return ReadAlone(enter);
+  const std::lock_guard<std::mutex> guard(queue_->mutex);
+  queue_->running_workers = workers;
+}
+
+template <typename Run>
+void ReadAhead::Spawn(Run run) {
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  std::jthread thread([queue = queue_, ended, run = std::move(run)](std::stop_token stop) mutable {
+    run(std::move(stop), *queue);
+    const std::lock_guard<std::mutex> guard(queue->mutex);
+    ended->store(true);
+    queue->for_window.notify_all();
+  });
+  threads_.push_back({std::move(thread), std::move(ended)});
+}
+
+void ReadAhead::Stop() {
+  if (!queue_) return;
+  for (Thread& thread : threads_)
+    thread.thread.request_stop();
+  {
+    std::unique_lock<std::mutex> lock(queue_->mutex);
+    queue_->window_waits = false;
+    queue_->for_window.wait_for(lock, kStopWait, [this] {
+      return std::all_of(threads_.begin(), threads_.end(),
+                         [](const Thread& thread) { return thread.ended->load(); });
+    });
   }
-  if (slot->outcome.kind == FileOutcome::Kind::kBusy) return std::nullopt;
-  return std::move(slot->outcome);
+  for (Thread& thread : threads_) {
+    if (!thread.ended->load()) {
+      form_.lingering_threads.Adopt(std::move(thread.thread), std::move(thread.ended));
+    }
+  }
+  threads_.clear();  // joins those that have ended
+  ready_.clear();
+  queue_.reset();
+}
+
+FolderWalk ReadAhead::WalkFromHere() const {
+  return started_ ? FolderWalk(position_) : FolderWalk(folder_);
+}
+
+void ReadAhead::Restart(std::string enter_first) {
+  Stop();
+  Start(WalkFromHere(), std::move(enter_first));
+}
+
+void ReadAhead::ReadAlone(const std::string& enter_first) {
+  Stop();
+  alone_.emplace(WalkFromHere());
+  if (!enter_first.empty()) {
+    WalkStep step;
+    alone_->EnterFolder(enter_first, step);
+  }
+}
+
+bool ReadAhead::Next(ScanStep& step) {
+  for (;;) {
+    if (alone_) return NextAlone(step);
+    if (changes_ != files_changed) {
+      changes_ = files_changed;
+      Restart("");
+      continue;
+    }
+    if (ready_.empty() && !TakeDone()) return false;
+    if (ready_.empty()) continue;  // woken; look again
+    QueuedStep queued = std::move(ready_.front());
+    ready_.pop_front();
+    if (queued.file && queued.file->resources_short) {
+      ReadAlone();  // from this step on
+      continue;
+    }
+    position_.Apply(queued.walk);
+    started_ = true;
+    step.walk = std::move(queued.walk);
+    step.outcome = queued.file ? std::move(queued.file->outcome) : FileOutcome{};
+    return true;
+  }
+}
+
+bool ReadAhead::TakeDone() {
+  ReadAheadQueue& queue = *queue_;
+  std::unique_lock<std::mutex> lock(queue.mutex);
+  while (!queue.steps.empty() && queue.steps.front().Done()) {
+    ready_.push_back(std::move(queue.steps.front()));
+    queue.steps.pop_front();
+    if (queue.claimed != 0) --queue.claimed;
+  }
+  if (!ready_.empty()) {
+    queue.NoteHeadFirst();
+    queue.for_walker.notify_all();  // room
+    return true;
+  }
+  if (queue.steps.empty() && queue.walk_ended) {
+    if (queue.walk_gave_up) {
+      lock.unlock();
+      ReadAlone();
+      return true;
+    }
+    if (queue.walk_error.empty()) return false;
+    const Error error(queue.walk_error);
+    lock.unlock();
+    Stop();
+    throw error;
+  }
+  queue.window_waits = true;
+  queue.NoteHeadFirst();
+  lock.unlock();
+  form_.AwaitMessages(MainForm::UserInput::kHandle);
+  lock.lock();
+  queue.window_waits = false;
+  queue.NoteHeadFirst();
+  return true;
+}
+
+bool ReadAhead::NextAlone(ScanStep& step) {
+  if (!alone_->Next(step.walk)) return false;
+  step.outcome =
+      step.walk.kind == WalkStep::Kind::kFile ? ReadEntry(step.walk.file) : FileOutcome{};
+  return true;
+}
+
+void ReadAhead::EnterFolder(const std::string& name) {
+  if (alone_) {
+    WalkStep step;
+    alone_->EnterFolder(name, step);
+    return;
+  }
+  Restart(name);
 }
 
 }  // namespace dupfind

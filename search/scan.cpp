@@ -1,11 +1,8 @@
 #include "search/scan.h"
 
-#include <optional>
 #include <string>
 
 #include "digest/md5.h"
-#include "search/file_work.h"
-#include "search/folder_walk.h"
 #include "search/main_form.h"
 #include "search/read_ahead.h"
 
@@ -15,14 +12,13 @@ namespace {
 // Gives the file its row: name, folder, then digest, status and events. A
 // file met before gets none; one that could not be opened or read ends the
 // scan with its error, its name and folder appended.
-void Record(FolderWalk& walk, const FileEntry& entry, FileOutcome outcome) {
+void Record(ReadAhead& ahead, const FileEntry& entry, FileOutcome outcome) {
   MainForm& form = *Form1;
   switch (outcome.kind) {
     case FileOutcome::Kind::kNotAFile:
-    case FileOutcome::Kind::kBusy:
       return;
     case FileOutcome::Kind::kFolder:
-      walk.EnterFolder(entry);
+      ahead.EnterFolder(entry.name);
       return;
     case FileOutcome::Kind::kUnopened:
       break;
@@ -44,12 +40,11 @@ void Record(FolderWalk& walk, const FileEntry& entry, FileOutcome outcome) {
 
 void ScanFolder(const std::string& folder) {
   if (folder.empty()) return;
-  FolderWalk walk(folder.back() == '/' ? folder : folder + "/");
-  ReadAhead ahead(walk);
-  FileEntry entry;
-  while (walk.Next(entry)) {
-    std::optional<FileOutcome> outcome = ahead.Take(entry, walk);
-    Record(walk, entry, outcome ? std::move(*outcome) : ReadEntry(entry));
+  ReadAhead ahead(*Form1, folder.back() == '/' ? folder : folder + "/");
+  for (ScanStep step; ahead.Next(step);) {
+    if (step.walk.kind == WalkStep::Kind::kFile) {
+      Record(ahead, step.walk.file, std::move(step.outcome));
+    }
   }
 }
 

@@ -157,6 +157,43 @@ TEST_P(Md5LanesTest, RefillsLanesWithMessagesInPiecesOfAnySize) {
   }
 }
 
+// A message taken out of a lane between pieces goes on in any lane of this
+// engine or of a scalar one, or with MD5Update, and gives its digest.
+TEST_P(Md5LanesTest, SuspendedMessagesGoOnInAnyLaneOrWithMD5Update) {
+  std::mt19937 random(2718);
+  Md5Lanes engines[] = {Md5Lanes(GetParam()), Md5Lanes(Md5Kernel::kScalar)};
+  for (int round = 0; round < 200; ++round) {
+    const std::string message =
+        RandomBytes(random, random() % 3 == 0 ? random() % 130 : random() % 9000);
+    MD5Context context;
+    MD5Init(context);
+    std::size_t sent = 0;
+    Digest digest{};
+    for (bool finished = false; !finished;) {
+      if (random() % 8 == 0) {  // the rest without lanes
+        MD5Update(context, message.data() + sent, message.size() - sent);
+        MD5Final(digest, context);
+        break;
+      }
+      Md5Lanes& engine = engines[random() % 2];
+      const std::size_t lane = random() % engine.Lanes();
+      engine.Resume(lane, context);
+      const std::size_t size = std::min<std::size_t>(random() % 300, message.size() - sent);
+      finished = sent + size == message.size();
+      engine.Supply(lane, message.data() + sent, size, finished);
+      sent += size;
+      while (engine.State(lane) == LaneState::kHasInput)
+        engine.Run();
+      if (finished) {
+        digest = engine.Take(lane);
+      } else {
+        context = engine.Suspend(lane);
+      }
+    }
+    EXPECT_EQ(digest, OpenSslMd5(message)) << "message of " << message.size() << " bytes";
+  }
+}
+
 // The kernels with many lanes.
 using Md5ManyLanesTest = Md5LanesTest;
 

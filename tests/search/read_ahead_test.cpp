@@ -42,7 +42,7 @@ Scanned ReadOneByOne(const std::string& folder) {
   Scanned scanned;
   FileIdentitySet seen;
   FolderWalk walk(folder + "/");
-  for (FileEntry entry; walk.Next(entry);) {
+  for (FileEntry entry; walk.NextFile(entry);) {
     FileStatus status;
     if (!StatusAt(AT_FDCWD, entry.Path().c_str(), true, status) ||
         !seen.insert(status.identity).second) {

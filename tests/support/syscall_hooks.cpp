@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -96,6 +98,39 @@ int renameat2(int from_folder, const char* from, int to_folder, const char* to,
   Run(Call::kRename, from_folder, from);
   static auto* const real = Real<int(int, const char*, int, const char*, unsigned)>("renameat2");
   return real(from_folder, from, to_folder, to, flags);
+}
+
+#define DUPFIND_PREAD(name)                                                    \
+  ssize_t name(int fd, void* buffer, size_t size, off_t offset) {              \
+    Run(Call::kRead, fd, "");                                                  \
+    static auto* const real = Real<ssize_t(int, void*, size_t, off_t)>(#name); \
+    return real(fd, buffer, size, offset);                                     \
+  }
+#define DUPFIND_PREADV2(name)                                                                  \
+  ssize_t name(int fd, const struct iovec* pieces, int count, off_t offset, int flags) {       \
+    Run(Call::kRead, fd, "");                                                                  \
+    static auto* const real = Real<ssize_t(int, const struct iovec*, int, off_t, int)>(#name); \
+    return real(fd, pieces, count, offset, flags);                                             \
+  }
+
+DUPFIND_PREAD(pread)
+DUPFIND_PREAD(pread64)
+DUPFIND_PREADV2(preadv2)
+DUPFIND_PREADV2(preadv64v2)
+
+// openat2 has no wrapper in the C library: it is reached through syscall.
+long syscall(long number, ...) noexcept {
+  va_list arguments;
+  va_start(arguments, number);
+  long words[6];
+  for (long& word : words)
+    word = va_arg(arguments, long);
+  va_end(arguments);
+  if (number == SYS_openat2) {
+    Run(Call::kOpen, static_cast<int>(words[0]), reinterpret_cast<const char*>(words[1]));
+  }
+  static auto* const real = Real<long(long, ...)>("syscall");
+  return real(number, words[0], words[1], words[2], words[3], words[4], words[5]);
 }
 
 int unlink(const char* path) noexcept {

@@ -1,0 +1,46 @@
+#include "search/read_ahead_queue.h"
+
+namespace dupfind {
+
+bool ReadAheadQueue::HeadFirst() const {
+  if (!window_waits || steps.empty()) return false;
+  const FileRead* head = steps.front().file.get();
+  return head != nullptr && head->unread > kHeadFirstBytes;
+}
+
+bool ReadAheadQueue::Claimable(std::size_t mine) {
+  while (claimed < steps.size() && !steps[claimed].file)
+    ++claimed;
+  // No worker takes more than its share of the files in work, so that a few
+  // large files are spread over all of them.
+  return claimed < steps.size() && mine < (in_work + running_workers) / running_workers;
+}
+
+void ReadAheadQueue::NoteHeadFirst() {
+  const bool now = HeadFirst();
+  if (head_first && !now) for_helpers.notify_all();
+  head_first = now;
+}
+
+std::vector<std::shared_ptr<FileRead>> ReadAheadQueue::Claim(std::size_t mine, std::size_t most) {
+  std::vector<std::shared_ptr<FileRead>> files;
+  while (files.size() < most && Claimable(mine + files.size())) {
+    files.push_back(steps[claimed++].file);
+    ++in_work;
+  }
+  return files;
+}
+
+bool ReadAheadQueue::Finish(FileRead& file) {
+  file.done = true;
+  --in_work;
+  return window_waits && !steps.empty() && steps.front().file.get() == &file;
+}
+
+void ReadAheadQueue::OfferFiles() {
+  for (Worker& worker : workers) {
+    if (worker.waits_for_files) worker.wake.notify_one();
+  }
+}
+
+}  // namespace dupfind
