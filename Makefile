@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 45
 
-.PHONY: all deps build run test bench fuzz package screenshot format check-format clean
+.PHONY: all deps build run test tsan bench fuzz package screenshot format check-format clean
 
 all: build
 
@@ -22,6 +22,12 @@ run: build
 test: build
 	@scripts/install-deps.sh bench  # the benchmark's peers, which the bench_run test drives
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The core's tests under ThreadSanitizer: the read-ahead's threads above all.
+tsan: deps
+	cmake -S . -B build-tsan -DDUPFIND_TSAN=ON -DDUPFIND_UI=OFF $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS)
+	ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
 bench: build
 	bench/run.sh $(BUILD)

@@ -28,7 +28,7 @@ struct Shard {
     int trying = 0;  // descriptors between counting themselves and knowing
   };
   std::mutex mutex;
-  std::condition_variable settled;                              // a try has ended
+  std::condition_variable settled;                                    // a try has ended
   std::unordered_map<FileIdentity, Holders, FileIdentityHash> files;  // guarded by mutex
 
   void Forget(const FileIdentity& identity, const Holders& holders) {

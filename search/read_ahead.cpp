@@ -73,20 +73,27 @@ void ReadAhead::Start(FolderWalk walk, std::string enter_first) {
                           std::stop_token stop, ReadAheadQueue& queue) mutable {
     WalkAhead(std::move(stop), queue, std::move(walk), std::move(enter_first));
   };
+  // Fewer threads than asked for are enough if one of each kind runs.
   std::size_t workers = 0, helpers = 0;
   try {
     Spawn(std::move(walker));
+  } catch (const std::system_error&) {
+    return ReadAlone(enter);
+  }
+  try {
     for (; workers < queue_->workers.size(); ++workers) {
       Spawn([workers](std::stop_token stop, ReadAheadQueue& queue) {
         WorkOnFiles(std::move(stop), queue, workers);
       });
     }
+  } catch (const std::system_error&) {
+  }
+  try {
     for (; helpers < helpers_wanted; ++helpers)
       Spawn(HelpWorkers);
   } catch (const std::system_error&) {
-    // Fewer threads than asked for: enough if one of each kind runs.
   }
-  if (threads_.empty() || workers == 0 || helpers == 0) return ReadAlone(enter);
+  if (workers == 0 || helpers == 0) return ReadAlone(enter);
   const std::lock_guard<std::mutex> guard(queue_->mutex);
   queue_->running_workers = workers;
 }

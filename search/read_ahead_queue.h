@@ -61,10 +61,10 @@ struct FileTask {
   std::uint8_t* buffer = nullptr;  // kRead: the slot's, kChunkSize bytes
 
   // What came of it.
-  std::size_t got = 0;                  // kRead: bytes read into the buffer
-  bool last = false;                    // kRead: the file has been read whole, and closed
-  std::optional<FileOutcome> outcome;   // the file's work ended with it
-  bool resources_short = false;         // the file's work ended for want of resources
+  std::size_t got = 0;                 // kRead: bytes read into the buffer
+  bool last = false;                   // kRead: the file has been read whole, and closed
+  std::optional<FileOutcome> outcome;  // the file's work ended with it
+  bool resources_short = false;        // the file's work ended for want of resources
 };
 
 // A step of the walk on its way to the window.
@@ -131,7 +131,7 @@ struct ReadAheadQueue {
     std::vector<FileTask> finished;    // guarded by mutex
     bool waits_for_files = false;      // guarded by mutex
   };
-  std::deque<Worker> workers;  // one per worker thread, never resized
+  std::deque<Worker> workers;   // one per worker thread, never resized
   std::size_t running_workers;  // guarded by mutex: those whose threads started
 
   // Whether the window waits for a file with much left to read. Under `mutex`.

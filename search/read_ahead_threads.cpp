@@ -120,7 +120,8 @@ void Opened(FileTask& task, OpenedEntry opened) {
     } catch (const Error& error) {  // another program holds it locked
       task.outcome = FileOutcome{FileOutcome::Kind::kFile, status, {}, error.what()};
     }
-  } else if (opened.kind == FileOutcome::Kind::kUnopened && IsResourceShortage(opened.error_number)) {
+  } else if (opened.kind == FileOutcome::Kind::kUnopened &&
+             IsResourceShortage(opened.error_number)) {
     task.resources_short = true;
   } else {
     task.outcome = FileOutcome{opened.kind, {}, {}, std::move(opened.error)};
@@ -182,7 +183,7 @@ class FileWorker {
   struct Slot {
     std::shared_ptr<FileRead> file;
     Phase phase = Phase::kFree;
-    FileStatus status;  // as opened
+    FileStatus status;                       // as opened
     std::unique_ptr<std::uint8_t[]> buffer;  // kChunkSize bytes, made on first use
     std::optional<std::size_t> lane;         // the engine lane it is in
     MD5Context progress{};                   // its digest so far, out of the lanes
@@ -190,6 +191,7 @@ class FileWorker {
     bool to_supply = false;  // `size` bytes of `buffer` read, not yet given to the lane
     std::size_t size = 0;
     bool last = false;
+    std::uint64_t unread = 0;  // bytes of it left to read
     std::optional<FileOutcome> outcome;
     bool resources_short = false;
   };
@@ -206,9 +208,7 @@ class FileWorker {
     bool wake = false;
     for (Slot& slot : slots_) {
       FileRead* file = slot.file.get();
-      if (slot.phase == Phase::kOpen && file->stream) {
-        file->unread = slot.status.size - std::min(slot.status.size, file->stream->Position());
-      }
+      if (file != nullptr) file->unread = slot.unread;
       if (slot.phase != Phase::kEnded) continue;
       if (slot.resources_short) {
         file->resources_short = true;
@@ -309,7 +309,8 @@ class FileWorker {
     }
     FileTask task = Task(FileTask::Kind::kRead, i);
     try {
-      const std::optional<std::size_t> got = slot.file->stream->ReadIfCached(task.buffer, kChunkSize);
+      const std::optional<std::size_t> got =
+          slot.file->stream->ReadIfCached(task.buffer, kChunkSize);
       if (!got) return Help(i, FileTask::Kind::kRead);
       task.got = *got;
       task.last = slot.file->stream->AtEnd();
@@ -345,6 +346,7 @@ class FileWorker {
     Slot& slot = slots_[task.slot];
     if (task.resources_short) {
       slot.file->stream.reset();
+      slot.unread = 0;
       slot.resources_short = true;
       slot.phase = Phase::kEnded;
       return;
@@ -352,6 +354,7 @@ class FileWorker {
     if (task.kind == FileTask::Kind::kOpen) {
       if (task.outcome) return End(slot, std::move(*task.outcome));
       slot.status = slot.file->stream->Status();
+      slot.unread = slot.status.size;
       slot.phase = Phase::kOpen;
       return;
     }
@@ -367,6 +370,7 @@ class FileWorker {
     slot.to_supply = true;
     slot.size = task.got;
     slot.last = task.last;
+    slot.unread -= std::min<std::uint64_t>(slot.unread, task.got);
   }
 
   void Supply(Slot& slot) {
@@ -393,6 +397,7 @@ class FileWorker {
 
   void End(Slot& slot, FileOutcome outcome) {
     slot.file->stream.reset();
+    slot.unread = 0;
     slot.outcome = std::move(outcome);
     slot.phase = Phase::kEnded;
   }

@@ -1,18 +1,21 @@
-// The scan with files read ahead on worker threads, against the scan as it
-// would run reading each file when it meets it.
+// The scan with files read ahead on threads of its own, against the scan as
+// it would run reading each file when it meets it; and what the window sees
+// while those threads are held up by the system.
 
 #include "search/read_ahead.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <linux/magic.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +26,7 @@
 #include "search/scan.h"
 #include "search/search_command.h"
 #include "tests/search/form_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/syscall_hooks.h"
 
 namespace dupfind::test {
@@ -57,6 +61,35 @@ Scanned ReadOneByOne(const std::string& folder) {
   return scanned;
 }
 
+// The name of the file open at `fd`.
+std::string NameAt(int fd) {
+  std::error_code error;
+  return fs::read_symlink("/proc/self/fd/" + std::to_string(fd), error).filename();
+}
+
+// A gate that threads wait at until the test opens it.
+class Gate {
+ public:
+  void Open() {
+    const std::lock_guard<std::mutex> guard(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return open_; });
+  }
+  bool IsOpen() {
+    const std::lock_guard<std::mutex> guard(mutex_);
+    return open_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+};
+
 class ReadAheadTest : public FormTest {
  protected:
   Scanned Scan(const std::string& folder) {
@@ -70,11 +103,15 @@ class ReadAheadTest : public FormTest {
       scanned.files.push_back(file.identity);
     return scanned;
   }
+
+  // Joins the threads of ended searches that have ended; how many have not.
+  std::size_t Lingering() { return form.lingering_threads.JoinEnded(); }
 };
 
 // Random trees: files of every size class (empty, around the block and read
 // sizes, larger than one read), copies, hard and symbolic links, nested and
-// empty folders.
+// empty folders; read from memory, by helpers on a file system that cannot
+// say whether it would wait, and with too few threads to read ahead at all.
 TEST_F(ReadAheadTest, RowsAreThoseOfFilesReadOneByOneOnRandomTrees) {
   std::mt19937 random(20261208);
   const std::size_t sizes[] = {0,
@@ -95,7 +132,7 @@ TEST_F(ReadAheadTest, RowsAreThoseOfFilesReadOneByOneOnRandomTrees) {
                                1 << 20,
                                (1 << 20) + 1,
                                3 << 20};
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < 4; ++round) {
     TempDir tree;
     std::vector<std::string> folders{""}, files, contents;
     for (int i = 0; i < 400; ++i) {
@@ -137,91 +174,230 @@ TEST_F(ReadAheadTest, RowsAreThoseOfFilesReadOneByOneOnRandomTrees) {
       }
     }
     const Scanned expected = ReadOneByOne(tree.path());
+    std::optional<ScopedFileSystemType> remote;
+    if (round == 1) remote.emplace(FUSE_SUPER_MAGIC);
+    std::optional<ScopedThreadStarts> threads;
+    if (round >= 2) threads.emplace(round == 2 ? 4 : 0);  // one helper; no thread at all
     EXPECT_EQ(Scan(tree.path()), expected) << "round " << round;
     ClearLists(form);
   }
 }
 
-// A later file fails first, on another thread; the scan still ends with the
-// first failing file in scan order, and every file is closed and unlocked
-// before the error is seen.
-TEST_F(ReadAheadTest, FirstFailingFileInScanOrderEndsTheScanWithItsError) {
-  if (std::thread::hardware_concurrency() < 2) GTEST_SKIP() << "needs two worker threads";
+// A later file's read is held up by the system when an earlier file fails:
+// the error comes at once. The held read stays with its thread; a new search
+// reads the file under that thread's lock, without waiting for it and without
+// taking the lock for another program's; the thread closes the file when its
+// read returns.
+TEST_F(ReadAheadTest, ErrorComesAtOnceWhileALaterReadIsHeldUp) {
+  const ScopedFileSystemType remote(FUSE_SUPER_MAGIC);  // every read by a helper
   TempDir tree;
-  for (int i = 0; i < 40; ++i)
-    tree.File("f" + std::to_string(i), std::string(i * 1000, 'x'));
+  for (int i = 0; i < 8; ++i)
+    tree.File("f" + std::to_string(i), std::string(100000 + i, 'x'));
   const Strings listed = Listing(tree.path());
-  const std::string early = listed[10], late = listed[30];
+  const std::string early = listed[2], late = listed[5];
 
-  std::mutex mutex;
-  std::condition_variable late_failed;
-  bool late_done = false;
-  ScopedCallHook hook([&](Call call, int, const char* path) {
-    if (call != Call::kOpen) return;
-    const std::string name = fs::path(path).filename();
-    std::unique_lock<std::mutex> guard(mutex);
-    if (name == late && !late_done) {
-      fs::remove(tree.folder() + late);
-      late_done = true;
-      late_failed.notify_all();
-    } else if (name == early && fs::exists(tree.folder() + early)) {
-      late_failed.wait_for(guard, std::chrono::seconds(30), [&] { return late_done; });
-      fs::remove(tree.folder() + early);
+  Gate late_held, release;
+  std::atomic<int> late_reads = 0;
+  ScopedCallHook hook([&](Call call, int folder, const char* path) {
+    if (call == Call::kOpen && folder != AT_FDCWD && path == early) late_held.Wait();
+    if (call == Call::kRead && NameAt(folder) == late && late_reads++ == 0) {
+      late_held.Open();
+      release.Wait();
     }
   });
   const auto before = OpenDescriptors();
-  EXPECT_EQ(ErrorText([&] { ScanFolder(tree.path()); }),
-            "Cannot open file \"" + tree.folder() + early + "\". No such file or directory");
+  {
+    FileLock lock(tree.folder() + early);
+    EXPECT_EQ(ErrorText([&] { ScanFolder(tree.path()); }), LockedError(tree.folder() + early));
+  }
+  EXPECT_FALSE(release.IsOpen());
+  EXPECT_EQ(Lingering(), 1u);
+
+  ClearLists(form);
+  EXPECT_EQ(ErrorText([&] { ScanFolder(tree.path()); }), "<no error>");
+  EXPECT_EQ(Rows(form.ListBox1()), listed);
+  EXPECT_EQ(Lingering(), 1u);
+
+  release.Open();
+  while (Lingering() != 0)
+    std::this_thread::yield();
   EXPECT_EQ(OpenDescriptors(), before);
-  EXPECT_TRUE(late_done);
-  EXPECT_EQ(Rows(form.ListBox1()), Strings(listed.begin(), listed.begin() + 11));
-  EXPECT_EQ(form.ListBox3().Count(), 10);
-  for (const std::string& name : listed) {
-    if (name == early || name == late) continue;
-    EXPECT_NO_THROW(FileLock lock(tree.folder() + name)) << name;
+  EXPECT_NO_THROW(FileLock lock(tree.folder() + late));
+}
+
+// While the file the window needs is held up, the window goes on handling
+// events, and a command the user starts then sees the rows of the files
+// before it: here a scan of another folder, run nested, whose rows come
+// between. The held file's row follows once it is read.
+TEST_F(ReadAheadTest, WindowIsServedWhileTheFileItWaitsForIsHeldUp) {
+  const ScopedFileSystemType remote(FUSE_SUPER_MAGIC);
+  TempDir tree, other;
+  for (int i = 0; i < 4; ++i)
+    tree.File("f" + std::to_string(i), std::string(5000 * (i + 1), 'y'));
+  other.File("o", "other");
+  const Strings listed = Listing(tree.path());
+  const std::string held = listed[1];
+
+  Gate release;
+  ScopedCallHook hook([&](Call call, int fd, const char*) {
+    if (call == Call::kRead && NameAt(fd) == held) release.Wait();
+  });
+  std::string status_seen;
+  Strings rows_seen;
+  bool acted = false;
+  form.on_await_messages = [&](MainForm::UserInput input) {
+    if (acted || form.ListBox1().Count() == 0) return false;
+    acted = true;
+    EXPECT_EQ(input, MainForm::UserInput::kHandle);
+    status_seen = form.StatusText();
+    rows_seen = Rows(form.ListBox1());
+    ScanFolder(other.path());
+    release.Open();
+    return true;
+  };
+  ScanFolder(tree.path());
+  EXPECT_EQ(status_seen, tree.folder() + listed[0]);
+  EXPECT_EQ(rows_seen, Strings{listed[0]});
+  EXPECT_EQ(Rows(form.ListBox1()), (Strings{listed[0], "o", listed[1], listed[2], listed[3]}));
+  EXPECT_EQ(form.ListBox3().Count(), 5);
+}
+
+// While the window waits for a large file, the disk is that file's: no other
+// file's read starts until little of it is left.
+TEST_F(ReadAheadTest, FileTheWindowWaitsForIsReadBeforeTheOthers) {
+  const ScopedFileSystemType remote(FUSE_SUPER_MAGIC);
+  TempDir tree;
+  for (int i = 0; i < 6; ++i)
+    tree.File("f" + std::to_string(i), std::string(1 << 20, 'a' + i));
+  const std::string head = Listing(tree.path()).front();
+  tree.File(head, std::string(8 << 20, 'h'));
+
+  std::mutex mutex;
+  Strings reads;  // the files whose reads started, in order
+  ScopedCallHook hook([&](Call call, int fd, const char*) {
+    if (call != Call::kRead) return;
+    const std::lock_guard<std::mutex> guard(mutex);
+    reads.push_back(NameAt(fd));
+  });
+  ScanFolder(tree.path());
+  const std::size_t head_reads =
+      static_cast<std::size_t>(std::count(reads.begin(), reads.end(), head));
+  ASSERT_EQ(head_reads, (8u << 20) / kChunkSize);
+  // From its second read, once it is known to be large, until the last
+  // kHeadFirstBytes of it, no other file's read starts but one that a helper
+  // had taken before.
+  std::map<std::string, int> started;
+  std::size_t seen = 0;
+  for (const std::string& name : reads) {
+    if (name == head) {
+      ++seen;
+    } else if (seen >= 2 && seen < head_reads - kHeadFirstBytes / kChunkSize - 1) {
+      EXPECT_LE(++started[name], 1) << name << " read after " << seen << " reads of the head";
+    }
   }
 }
 
 // A copy deleted from inside the scan, after it was read ahead but before the
 // scan got to it, is not given a row for the content it had: the scan meets
-// it as gone, as it would reading each file when it meets it.
-TEST_F(ReadAheadTest, FileDeletedFromInsideTheScanAfterItWasReadAheadIsMetAsGone) {
-  TempDir tree;
-  for (int i = 0; i < 20; ++i)
-    tree.File("f" + std::to_string(i), i < 2 ? "same" : std::to_string(i));
-  const Strings listed = Listing(tree.path());
-  form.SetFolderText(tree.path());
-  SearchDuplicates();
-  ASSERT_EQ(form.ListBox7().Count(), 3);
-  const int row = form.ListBox7().Get(0) == listed[0] ? 1 : 0;  // the copy scanned later
-  const std::string victim = form.ListBox7().Get(row);
-  ASSERT_NE(victim, listed[0]);
+// it as the window would reading each file itself. In a folder the scan is in,
+// it is listed still, and fails to open; in one it has not entered yet, it is
+// not listed at all.
+TEST_F(ReadAheadTest, FilesDeletedFromInsideTheScanAreMetAsGone) {
+  for (const bool in_subfolder : {false, true}) {
+    TempDir tree, elsewhere;
+    for (int i = 0; i < 20; ++i)
+      tree.File("f" + std::to_string(i), std::to_string(i));
+    // Not the first entry listed, so that an event comes before it.
+    std::string entry;
+    for (int n = 0; entry.empty() || Listing(tree.path()).front() == entry; ++n) {
+      if (!entry.empty()) fs::remove_all(tree.folder() + entry);
+      entry = "v" + std::to_string(n);
+      tree.File(in_subfolder ? entry + "/victim" : entry, "same");
+    }
+    const std::string victim = tree.folder() + entry + (in_subfolder ? "/victim" : "");
+    const std::string partner = elsewhere.File("partner", "same");
+    // Its row and its partner's, as a search would have left them.
+    form.SetFolderText(tree.path());
+    for (const std::string& path : {victim, partner}) {
+      FileStatus status;
+      ASSERT_TRUE(StatusAt(AT_FDCWD, path.c_str(), true, status));
+      form.ListBox7().Add(fs::path(path).filename());
+      form.ListBox8().Add(fs::path(path).parent_path().string() + "/");
+      form.ListBox9().Add(DigestToText(DigestOfFile(path)));
+      form.result_files.push_back(status);
+    }
 
-  for (TextList* list : {&form.ListBox1(), &form.ListBox2(), &form.ListBox3()})
-    list->Clear();
-  form.working_files.clear();
-  form.recorded_files.clear();
-  std::mutex mutex;
-  std::condition_variable opened;
-  bool victim_read = false;
-  ScopedCallHook hook([&](Call call, int, const char* path) {
-    if (call != Call::kOpen || fs::path(path).filename() != victim) return;
-    const std::lock_guard<std::mutex> guard(mutex);
-    victim_read = true;
-    opened.notify_all();
-  });
-  bool deleted = false;
-  form.on_process_messages = [&] {
-    if (deleted) return;
-    deleted = true;
-    std::unique_lock<std::mutex> guard(mutex);
-    opened.wait(guard, [&] { return victim_read; });  // it has been read ahead
-    guard.unlock();
-    form.ListBox7().SetItemIndex(row);
-    DeleteSelected();
-  };
-  EXPECT_EQ(ErrorText([&] { ScanFolder(tree.path()); }),
-            "Cannot open file \"" + tree.folder() + victim + "\". No such file or directory");
+    Gate read;
+    const std::string victim_name = fs::path(victim).filename();
+    ScopedCallHook hook([&](Call call, int folder, const char* path) {
+      if (call == Call::kOpen && path == victim_name && folder != AT_FDCWD) read.Open();
+    });
+    bool deleted = false;
+    form.on_process_messages = [&] {
+      if (deleted) return;
+      deleted = true;
+      read.Wait();  // it has been read ahead
+      form.ListBox7().SetItemIndex(0);
+      DeleteSelected();
+    };
+    const std::string error = ErrorText([&] { ScanFolder(tree.path()); });
+    ASSERT_TRUE(deleted);
+    if (in_subfolder) {
+      EXPECT_EQ(error, "<no error>");
+      EXPECT_EQ(form.ListBox1().Count(), 20);
+    } else {
+      EXPECT_EQ(error, "Cannot open file \"" + victim + "\". No such file or directory");
+    }
+    ClearLists(form);
+  }
+}
+
+// A file that another part of the program reads, under its lock, is read
+// under that lock, neither refused nor waited for.
+TEST_F(ReadAheadTest, FileLockedByThisProgramIsReadUnderItsLock) {
+  TempDir tree;
+  for (int i = 0; i < 5; ++i)
+    tree.File("f" + std::to_string(i), "content " + std::to_string(i));
+  const Scanned expected = ReadOneByOne(tree.path());
+  const FileStream held(tree.folder() + "f3");
+  EXPECT_EQ(Scan(tree.path()), expected);
+}
+
+// A search that ends with an error while large files are being read leaves
+// no file open and none locked.
+TEST_F(ReadAheadTest, SearchEndingWhileLargeFilesAreReadClosesEveryFile) {
+  TempDir tree;
+  for (int i = 0; i < 12; ++i)
+    tree.File("f" + std::to_string(i), std::string(std::size_t{4} << 20, 'a' + i));
+  const Strings listed = Listing(tree.path());
+  const auto before = OpenDescriptors();
+  {
+    FileLock lock(tree.folder() + listed[3]);
+    EXPECT_EQ(ErrorText([&] { ScanFolder(tree.path()); }), LockedError(tree.folder() + listed[3]));
+  }
+  EXPECT_EQ(Lingering(), 0u);
+  EXPECT_EQ(OpenDescriptors(), before);
+  for (const std::string& name : listed)
+    EXPECT_NO_THROW(FileLock lock(tree.folder() + name)) << name;
+}
+
+// With few descriptors to spare, the scan still reads every file: thousands
+// of files in a few folders, and a chain of hundreds of nested folders; read
+// ahead where the limit leaves room for it, by the window alone where not.
+TEST_F(ReadAheadTest, FewDescriptorsAreEnough) {
+  TempDir tree;
+  for (int i = 0; i < 3000; ++i)
+    tree.File("d" + std::to_string(i % 10) + "/f" + std::to_string(i), std::to_string(i % 7));
+  tree.Chain("chain", 600, "x");
+  for (const rlim_t limit : {64, 200}) {
+    const std::string outcome = InChild([&] {
+      const rlimit few{limit, limit};
+      if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return std::string("<no limit>");
+      const std::string error = ErrorText([&] { ScanFolder(tree.path()); });
+      return error + " " + std::to_string(form.ListBox3().Count());
+    });
+    EXPECT_EQ(outcome, "<no error> " + std::to_string(3000 + 601)) << limit;
+  }
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/search/form_fixture.h"
+#include "tests/support/child_process.h"
 #include "tests/support/syscall_hooks.h"
 
 namespace dupfind::test {
@@ -256,34 +257,6 @@ TEST_F(ScanTest, DeepTreesAreWalkedWholeWithFewDescriptorsOpen) {
     EXPECT_NE(std::find(folders.begin(), folders.end(), folder), folders.end()) << folder.size();
   EXPECT_LT(most, 400);
   EXPECT_EQ(OpenDescriptors(), before);
-}
-
-// Runs `body` in a child process that has given up root, where permission
-// bits bind, and returns what it returned; unprivileged, runs it here.
-std::string AsUnprivileged(const std::function<std::string()>& body) {
-  if (::geteuid() != 0) return body();
-  int pipe_fds[2];
-  if (::pipe(pipe_fds) != 0) return "<no pipe>";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipe_fds[0]);
-    std::string result = "<could not give up root>";
-    if (::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
-        ::setresuid(65534, 65534, 65534) == 0) {
-      result = body();
-    }
-    const ssize_t written = ::write(pipe_fds[1], result.data(), result.size());
-    ::_exit(written == static_cast<ssize_t>(result.size()) ? 0 : 1);
-  }
-  ::close(pipe_fds[1]);
-  std::string result;
-  char buffer[4096];
-  for (ssize_t got; (got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
-    result.append(buffer, static_cast<std::size_t>(got));
-  ::close(pipe_fds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? result : "<child failed> " + result;
 }
 
 // A folder that may be listed but not searched names files that cannot be

@@ -2,11 +2,14 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <sys/syscall.h>
-#include <sys/uio.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <utility>
 
@@ -46,12 +49,34 @@ ScopedCallHook::~ScopedCallHook() {
   Hook() = nullptr;
 }
 
+std::atomic<long> file_system_type{0};
+
+ScopedFileSystemType::ScopedFileSystemType(long type) {
+  file_system_type = type;
+}
+
+ScopedFileSystemType::~ScopedFileSystemType() {
+  file_system_type = 0;
+}
+
+std::atomic<int> thread_starts_left{-1};
+
+ScopedThreadStarts::ScopedThreadStarts(int allowed) {
+  thread_starts_left = allowed;
+}
+
+ScopedThreadStarts::~ScopedThreadStarts() {
+  thread_starts_left = -1;
+}
+
 }  // namespace dupfind::test
 
 using dupfind::test::Call;
+using dupfind::test::file_system_type;
 using dupfind::test::ModeOf;
 using dupfind::test::Real;
 using dupfind::test::Run;
+using dupfind::test::thread_starts_left;
 
 extern "C" {
 
@@ -106,17 +131,27 @@ int renameat2(int from_folder, const char* from, int to_folder, const char* to,
     static auto* const real = Real<ssize_t(int, void*, size_t, off_t)>(#name); \
     return real(fd, buffer, size, offset);                                     \
   }
-#define DUPFIND_PREADV2(name)                                                                  \
-  ssize_t name(int fd, const struct iovec* pieces, int count, off_t offset, int flags) {       \
-    Run(Call::kRead, fd, "");                                                                  \
-    static auto* const real = Real<ssize_t(int, const struct iovec*, int, off_t, int)>(#name); \
-    return real(fd, pieces, count, offset, flags);                                             \
-  }
 
 DUPFIND_PREAD(pread)
 DUPFIND_PREAD(pread64)
-DUPFIND_PREADV2(preadv2)
-DUPFIND_PREADV2(preadv64v2)
+
+#define DUPFIND_FSTATFS(name)                                                    \
+  int name(int fd, struct statfs* status) noexcept {                             \
+    static auto* const real = Real<int(int, struct statfs*)>(#name);             \
+    const int result = real(fd, status);                                         \
+    if (result == 0 && file_system_type != 0) status->f_type = file_system_type; \
+    return result;                                                               \
+  }
+
+DUPFIND_FSTATFS(fstatfs)
+
+int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*run)(void*),
+                   void* argument) noexcept {
+  if (thread_starts_left >= 0 && thread_starts_left.fetch_sub(1) <= 0) return EAGAIN;
+  static auto* const real =
+      Real<int(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
+  return real(thread, attributes, run, argument);
+}
 
 // openat2 has no wrapper in the C library: it is reached through syscall.
 long syscall(long number, ...) noexcept {
