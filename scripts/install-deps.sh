@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing.
-# Usage: install-deps.sh [build|test|bench|package|format|fuzz]...   (default: build test)
+# Usage: install-deps.sh [build|test|bench|probe|package|format|fuzz]...   (default: build test)
 set -euo pipefail
 
 build=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-liberation)
 test=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev fonts-dejavu-core)
 bench=(jdupes fdupes rdfind rmlint xvfb xauth time)
+# The responsiveness probe: a slow FUSE mount, the ping client, a virtual display
+# with a window manager, the clicks, xprop, and screenshots (xwd, then convert to PNG).
+probe=(pkg-config libfuse3-dev fuse3 libxcb1-dev xvfb openbox xdotool x11-utils x11-apps imagemagick)
 package=(build-essential dpkg-dev debhelper lintian desktop-file-utils appstream xvfb xauth)
 format=(clang-format)
 fuzz=(cmake make clang libclang-rt-14-dev libssl-dev)  # libFuzzer comes with clang's runtime
@@ -19,6 +22,7 @@ for g in "${groups[@]}"; do
     build) wanted+=("${build[@]}") ;;
     test) wanted+=("${test[@]}") ;;
     bench) wanted+=("${bench[@]}") ;;
+    probe) wanted+=("${probe[@]}") ;;
     package) wanted+=("${package[@]}") ;;
     format) wanted+=("${format[@]}") ;;
     fuzz) wanted+=("${fuzz[@]}") ;;
