@@ -1,6 +1,7 @@
 #include "search/read_ahead.h"
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -27,6 +28,8 @@ constexpr std::size_t kOpenFolders = 64;
 // Descriptors left to the rest of the program: the window system, and a walk
 // of the window's own should the read-ahead give up.
 constexpr rlim_t kDescriptorsKept = 64;
+// The niceness of the read-ahead's threads.
+constexpr int kBackgroundNice = 10;
 // How long a stopping read-ahead waits for its threads to end before it
 // leaves those still inside a system call to end on their own.
 constexpr std::chrono::milliseconds kStopWait{50};
@@ -102,6 +105,9 @@ template <typename Run>
 void ReadAhead::Spawn(Run run) {
   auto ended = std::make_shared<std::atomic<bool>>(false);
   std::jthread thread([queue = queue_, ended, run = std::move(run)](std::stop_token stop) mutable {
+    // Work that the user waits for less than for the window: on a busy
+    // machine the window thread, and the desktop, are served first.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kBackgroundNice);
     run(std::move(stop), *queue);
     const std::lock_guard<std::mutex> guard(queue->mutex);
     ended->store(true);

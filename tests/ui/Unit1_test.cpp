@@ -20,8 +20,17 @@
 #include <string>
 #include <vector>
 
+#include <linux/magic.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+
 #include "qt_test_main.h"
 #include "screenshot.h"
+#include "tests/support/syscall_hooks.h"
 #include "tests/support/temp_dir.h"
 #include "ui/Unit1.h"
 #include "ui/error_box.h"
@@ -82,6 +91,7 @@ class Unit1Test : public QObject {
   void nonUtf8NameIsShownDecodedAndDeletedByItsBytes();
   void closeDuringSearchWaitsForTheSearchToEnd();
   void commandsClickedDuringScanRunNestedAndScanGoesOn();
+  void windowAnswersWhileTheFileItNeedsIsHeldUp();
   void failingCommandStopsAtItsButton();
   void columnsStayAlignedScrolledToTheLastRow();
   void folderCutKeepsItsEndAndRowsDrawTheSameAfterDeletions();
@@ -465,6 +475,51 @@ void Unit1Test::commandsClickedDuringScanRunNestedAndScanGoesOn() {
   QCOMPARE(form_->ListBox1().Count(), files - scanned_before_clear);
   QCOMPARE(QString::fromStdString(form_->StatusText()), kSearchDone);
   QCOMPARE(Child<QLineEdit>("Edit1")->text(), QString());
+}
+
+// The scan's file is held up in the system: the window goes on handling its
+// events meanwhile, and a command started then sees the rows of the files
+// before it; the scan goes on after it.
+void Unit1Test::windowAnswersWhileTheFileItNeedsIsHeldUp() {
+  for (int i = 0; i < 3; ++i)
+    Put("f" + std::to_string(i), std::to_string(i));
+  const std::vector<std::string> listed = test::Listing(dir_);
+  const test::ScopedFileSystemType remote(FUSE_SUPER_MAGIC);  // read by the helpers
+  std::mutex mutex;
+  std::condition_variable released;
+  bool release = false, posted = false;
+  int rows_then = -1;
+  std::string status_then;
+  test::ScopedCallHook hook([&](test::Call call, int fd, const char*) {
+    if (call != test::Call::kRead) return;
+    std::error_code error;
+    if (std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error).filename() !=
+        listed[1]) {
+      return;
+    }
+    std::unique_lock<std::mutex> lock(mutex);
+    if (posted) return;
+    posted = true;
+    // Runs on the window thread once the file before is shown.
+    std::function<void()> act = [&] {
+      if (form_->ListBox1().Count() == 0) return QTimer::singleShot(0, form_.get(), act);
+      rows_then = form_->ListBox1().Count();
+      status_then = form_->StatusText();
+      QTest::mouseClick(Child("Button3"), Qt::LeftButton);  // clear, run nested
+      const std::lock_guard<std::mutex> guard(mutex);
+      release = true;
+      released.notify_all();
+    };
+    QMetaObject::invokeMethod(form_.get(), act);
+    // A window that waited for the read itself would never get there.
+    released.wait_for(lock, std::chrono::seconds(10), [&] { return release; });
+  });
+  TypeFolderAndSearch();
+  QCOMPARE(rows_then, 1);
+  QCOMPARE(status_then, dir_ + listed[0]);
+  // The clear emptied the first row; the scan went on with the others.
+  QCOMPARE(form_->ListBox1().Count(), 2);
+  QCOMPARE(QString::fromStdString(form_->StatusText()), kSearchDone);
 }
 
 void Unit1Test::failingCommandStopsAtItsButton() {
