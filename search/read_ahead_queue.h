@@ -58,7 +58,9 @@ struct FileTask {
   std::shared_ptr<FileRead> file;
   std::size_t worker = 0;  // whose slot holds the file
   std::size_t slot = 0;
-  std::uint8_t* buffer = nullptr;  // kRead: the slot's, kChunkSize bytes
+  // kRead: the slot's buffer, kChunkSize bytes, shared so that it outlives a
+  // worker that has stopped while the read goes on.
+  std::shared_ptr<std::uint8_t[]> buffer;
 
   // What came of it.
   std::size_t got = 0;                 // kRead: bytes read into the buffer

@@ -184,7 +184,7 @@ class FileWorker {
     std::shared_ptr<FileRead> file;
     Phase phase = Phase::kFree;
     FileStatus status;                       // as opened
-    std::unique_ptr<std::uint8_t[]> buffer;  // kChunkSize bytes, made on first use
+    std::shared_ptr<std::uint8_t[]> buffer;  // kChunkSize bytes, made on first use
     std::optional<std::size_t> lane;         // the engine lane it is in
     MD5Context progress{};                   // its digest so far, out of the lanes
     bool started = false;
@@ -310,7 +310,7 @@ class FileWorker {
     FileTask task = Task(FileTask::Kind::kRead, i);
     try {
       const std::optional<std::size_t> got =
-          slot.file->stream->ReadIfCached(task.buffer, kChunkSize);
+          slot.file->stream->ReadIfCached(task.buffer.get(), kChunkSize);
       if (!got) return Help(i, FileTask::Kind::kRead);
       task.got = *got;
       task.last = slot.file->stream->AtEnd();
@@ -336,9 +336,9 @@ class FileWorker {
     slots_[i].phase = Phase::kWaiting;
   }
 
-  std::uint8_t* Buffer(Slot& slot) {
-    if (!slot.buffer) slot.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kChunkSize);
-    return slot.buffer.get();
+  const std::shared_ptr<std::uint8_t[]>& Buffer(Slot& slot) {
+    if (!slot.buffer) slot.buffer = std::make_shared_for_overwrite<std::uint8_t[]>(kChunkSize);
+    return slot.buffer;
   }
 
   // What came of an open or a read of the slot's file.
@@ -436,7 +436,7 @@ void HelpWorkers(std::stop_token stop, ReadAheadQueue& queue) {
         Opened(task, OpenEntry(file.entry));
       } else {
         try {
-          task.got = file.stream->Read(task.buffer, kChunkSize);
+          task.got = file.stream->Read(task.buffer.get(), kChunkSize);
           task.last = file.stream->AtEnd();
         } catch (const Error& error) {
           task.outcome = FileOutcome{FileOutcome::Kind::kFile, {}, {}, error.what()};

@@ -8,7 +8,10 @@ namespace dupfind {
 // file system lists entries, and appends one row per file to the working
 // lists of Form1: name, folder text (ending in "/"), digest text; the file's
 // status as read goes to Form1's working_files. After each file the status line
-// shows its path and pending events are processed.
+// shows its path and pending events are processed. The files are read ahead on
+// threads of their own (see ReadAhead); while the next one is not read yet,
+// the window waits in its own event loop, so it keeps answering and the
+// user's commands run as they would after the file before.
 //
 // Every file is opened from its folder's descriptor, and the row is the file
 // that was opened: an entry that is no longer a regular file when opened gets
