@@ -1,10 +1,11 @@
 #pragma once
 
 // A step into the program's calls to the system, for tests that must change
-// the disk at the exact moment the code under test gets there. The test
-// program that links syscall_hooks.cpp has its own open, rename and unlink
-// functions standing in for the C library's: each runs the hook, if one is
-// set, then the library's own.
+// the disk at the exact moment the code under test gets there, or make a call
+// fail as a file system would. The test program that links syscall_hooks.cpp
+// has its own open, rename, link, unlink, flock and pthread_create functions
+// standing in for the C library's: each runs the hooks that are set, then
+// the library's own.
 
 #include <functional>
 
@@ -24,6 +25,29 @@ class ScopedCallHook {
   ~ScopedCallHook();
   ScopedCallHook(const ScopedCallHook&) = delete;
   ScopedCallHook& operator=(const ScopedCallHook&) = delete;
+};
+
+// Calls a test can make fail, as some file systems and systems do.
+enum class Failable {
+  kRenameWithFlags,  // renameat2 given flags
+  kPlainRename,      // rename, renameat, and renameat2 without flags
+  kLink,             // link, linkat
+  kLock,             // flock; `path` is null
+  kThreadStart,      // pthread_create; `path` is null
+};
+
+// Returns the error number the call fails with, or 0 to let it run. A call
+// made to fail never reaches the system, nor the CallHook.
+using FailureHook = std::function<int(Failable call, const char* path)>;
+
+// Runs `hook` before every such call until the object goes. Set it while no
+// other thread makes such calls.
+class ScopedFailure {
+ public:
+  explicit ScopedFailure(FailureHook hook);
+  ~ScopedFailure();
+  ScopedFailure(const ScopedFailure&) = delete;
+  ScopedFailure& operator=(const ScopedFailure&) = delete;
 };
 
 }  // namespace dupfind::test
