@@ -9,6 +9,7 @@
 
 #include "digest/file_error.h"
 #include "search/folder_path.h"
+#include "search/pseudo_file_system.h"
 
 namespace dupfind {
 namespace {
@@ -118,6 +119,12 @@ bool FolderWalk::Next(FileEntry& entry) {
     if (S_ISDIR(status.mode)) {
       Descend(listed.name);
     } else if (S_ISREG(status.mode)) {
+      const Folder& here = Current();  // a link may lead off its folder's file system
+      if (status.identity.device != here.identity.device &&
+          StepsIntoPseudoFileSystem(path_.front().folder->fd.get(), here.fd.get(),
+                                    listed.name.c_str())) {
+        continue;
+      }
       entry = {path_.back().folder, listed.name, true, 0};
       return true;
     }
@@ -136,6 +143,7 @@ void FolderWalk::Descend(const std::string& name) {
     if (CannotBeListed(errno)) return;
     throw FolderError(text, errno);
   }
+  if (StepsIntoPseudoFileSystem(path_.front().folder->fd.get(), fd.get())) return;
   Enter(std::move(fd), text, name);
 }
 
