@@ -82,7 +82,9 @@ void OpenAndCheck(int folder, const std::string& name, const std::string& path,
 }
 
 // Throws unless the entry `hidden` of `folder`, just moved aside, leads to
-// the file `checked` holds open, with nothing written to it since it was opened.
+// the file `checked` holds open, still of the size it had when opened. Its
+// times cannot tell any more: the move itself sets the status change time on
+// most file systems, and the modification time on some (FAT through fusefat).
 void ConfirmAside(int folder, const std::string& hidden, const std::string& path,
                   const CheckedFile& checked) {
   FileStatus entry, file;
@@ -93,8 +95,7 @@ void ConfirmAside(int folder, const std::string& hidden, const std::string& path
   }
   // The identity is asked of both now: where a move copies the file first
   // (overlayfs), the file keeps its device and inode number, not its birth time.
-  if (entry.identity != file.identity || entry.size != checked.opened.size ||
-      entry.modified != checked.opened.modified) {
+  if (entry.identity != file.identity || entry.size != checked.opened.size) {
     throw ChangedError(path);
   }
 }
@@ -136,9 +137,7 @@ void DeleteIfUnchanged(MainForm& form, int row) {
   CheckedFile checked;
   RunWhileWindowWaits(form,
                       [&] { OpenAndCheck(dir.get(), copy.name, path, digest, identity, checked); });
-  // Nothing written nor changed while it was read. After the move only the
-  // size and modification time can tell: the move itself sets the status
-  // change time on most file systems.
+  // Nothing written nor changed while it was read, up to the move.
   FileStatus now;
   if (!StatusOf(checked.fd.get(), now) || now != checked.opened) throw ChangedError(path);
 
