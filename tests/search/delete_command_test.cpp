@@ -346,23 +346,6 @@ TEST_F(DeleteCommandTest, WithoutRenameFlagsOrLinksTheFileIsKeptAndNamed) {
   EXPECT_EQ(Listing(tree.path()), Strings{"a"});
 }
 
-// The whole file is read while it still has its name, so that it spends only
-// a few calls under the private one.
-TEST_F(DeleteCommandTest, FileIsReadUnderItsOwnNameBeforeItIsMovedAside) {
-  tree.File("a", "same");
-  AddRow(dir, "a");
-  bool read_under_private_name = false;
-  ScopedCallHook hook([&](Call call, int, const char* path) {
-    if (call == Call::kOpen && std::string(path).find(".dupfind-deleting-") != std::string::npos) {
-      read_under_private_name = true;
-    }
-  });
-  Select(0);
-  DeleteSelected();
-  EXPECT_FALSE(Exists(dir + "a"));
-  EXPECT_FALSE(read_under_private_name);
-}
-
 // The user deletes a copy because the other rows of its group hold its
 // content: one of them at least must still be the very file read, unchanged.
 TEST_F(DeleteCommandTest, CopyIsKeptUnlessAnotherOfItsGroupIsUnchangedSinceItWasRead) {
