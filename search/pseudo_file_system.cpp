@@ -17,6 +17,8 @@ namespace dupfind {
 namespace {
 
 // devtmpfs tells the system it is a tmpfs; only the table of mounts names it.
+// There is one devtmpfs for the life of the system, so a device number once
+// told apart stays so.
 bool IsDevtmpfs(dev_t device) {
   static std::mutex mutex;
   static std::map<dev_t, bool> known;  // guarded by mutex
@@ -31,7 +33,10 @@ bool IsDevtmpfs(dev_t device) {
   std::ifstream mounts("/proc/self/mountinfo");
   for (std::string line; std::getline(mounts, line);) {
     const std::size_t type = line.find(" - ");
-    if (line.find(numbers) < type && line.compare(type + 3, 9, "devtmpfs ") == 0) devtmpfs = true;
+    if (type != std::string::npos && line.find(numbers) < type &&
+        line.compare(type + 3, 9, "devtmpfs ") == 0) {
+      devtmpfs = true;
+    }
   }
   const std::lock_guard<std::mutex> guard(mutex);
   known.emplace(device, devtmpfs);
