@@ -13,11 +13,13 @@
 namespace dupfind {
 namespace {
 
-// File systems that cannot lock at all answer with one of these; their files
+// File systems that cannot lock at all answer with one of these (FUSE ones
+// pass on whatever their flock answers: ENOSYS, EINVAL, EIO); their files
 // are read without the lock rather than refused one and all.
 bool LockingUnsupported(int error_number) {
   return error_number == EBADF || error_number == ENOLCK || error_number == EOPNOTSUPP ||
-         error_number == ENOTSUP;
+         error_number == ENOTSUP || error_number == ENOSYS || error_number == EINVAL ||
+         error_number == EIO;
 }
 
 // The program's lock holders of the files whose identity falls in one shard.

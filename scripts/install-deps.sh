@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-liberation)
-test=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev fonts-dejavu-core)
+test=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev fonts-dejavu-core qt6-base-private-dev bindfs)
 bench=(jdupes fdupes rdfind rmlint xvfb xauth time)
 # The responsiveness probe: a slow FUSE mount, the ping client, a virtual display
 # with a window manager, the clicks, xprop, and screenshots (xwd, then convert to PNG).

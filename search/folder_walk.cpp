@@ -11,6 +11,7 @@
 
 #include "digest/file_error.h"
 #include "search/folder_path.h"
+#include "search/pseudo_file_system.h"
 
 namespace dupfind {
 namespace {
@@ -162,6 +163,12 @@ bool FolderWalk::Next(WalkStep& step) {
     if (S_ISDIR(status.mode)) {
       if (Descend(listed.name, step)) return true;
     } else if (S_ISREG(status.mode)) {
+      const Folder& here = *Current();  // a link may lead off its folder's file system
+      if (status.identity.device != here.identity.device &&
+          StepsIntoPseudoFileSystem(position_.path.front().folder->fd.get(), here.fd.get(),
+                                    listed.name.c_str())) {
+        continue;
+      }
       step.kind = WalkStep::Kind::kFile;
       step.file = {Current(), listed.name, true, 0};
       position_.Apply(step);
@@ -193,6 +200,7 @@ bool FolderWalk::Descend(const std::string& name, WalkStep& step) {
     if (CannotBeListed(errno)) return false;
     throw FolderError(text, errno);
   }
+  if (StepsIntoPseudoFileSystem(position_.path.front().folder->fd.get(), fd.get())) return false;
   return Enter(std::move(fd), text, name, step);
 }
 

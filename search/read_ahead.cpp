@@ -30,8 +30,8 @@ constexpr std::size_t kOpenFolders = 64;
 constexpr rlim_t kDescriptorsKept = 64;
 // The niceness of the read-ahead's threads.
 constexpr int kBackgroundNice = 10;
-// How long a stopping read-ahead waits for its threads to end before it
-// leaves those still inside a system call to end on their own.
+// How long a thread may have been inside a call to the system when its
+// search ends before the search leaves it to end on its own.
 constexpr std::chrono::milliseconds kStopWait{50};
 
 // Descriptors the read-ahead may hold: its readers' files and the folders
@@ -73,8 +73,8 @@ void ReadAhead::Start(FolderWalk walk, std::string enter_first) {
                                             std::clamp<std::size_t>(spare / 4, 8, kOpenFolders));
   walk.CountOpenFolders(queue_->open_folders);
   const auto walker = [walk = std::move(walk), enter_first = std::move(enter_first)](
-                          std::stop_token stop, ReadAheadQueue& queue) mutable {
-    WalkAhead(std::move(stop), queue, std::move(walk), std::move(enter_first));
+                          std::stop_token stop, ReadAheadQueue& queue, ThreadMark& mark) mutable {
+    WalkAhead(std::move(stop), queue, mark, std::move(walk), std::move(enter_first));
   };
   // Fewer threads than asked for are enough if one of each kind runs.
   std::size_t workers = 0, helpers = 0;
@@ -85,7 +85,7 @@ void ReadAhead::Start(FolderWalk walk, std::string enter_first) {
   }
   try {
     for (; workers < queue_->workers.size(); ++workers) {
-      Spawn([workers](std::stop_token stop, ReadAheadQueue& queue) {
+      Spawn([workers](std::stop_token stop, ReadAheadQueue& queue, ThreadMark&) {
         WorkOnFiles(std::move(stop), queue, workers);
       });
     }
@@ -103,34 +103,42 @@ void ReadAhead::Start(FolderWalk walk, std::string enter_first) {
 
 template <typename Run>
 void ReadAhead::Spawn(Run run) {
-  auto ended = std::make_shared<std::atomic<bool>>(false);
-  std::jthread thread([queue = queue_, ended, run = std::move(run)](std::stop_token stop) mutable {
+  auto mark = std::make_shared<ThreadMark>();
+  std::jthread thread([queue = queue_, mark, run = std::move(run)](std::stop_token stop) mutable {
     // Work that the user waits for less than for the window: on a busy
     // machine the window thread, and the desktop, are served first.
     ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kBackgroundNice);
-    run(std::move(stop), *queue);
+    run(std::move(stop), *queue, *mark);
     const std::lock_guard<std::mutex> guard(queue->mutex);
-    ended->store(true);
+    mark->ended = true;
     queue->for_window.notify_all();
   });
-  threads_.push_back({std::move(thread), std::move(ended)});
+  threads_.push_back({std::move(thread), std::move(mark)});
 }
 
 void ReadAhead::Stop() {
   if (!queue_) return;
   for (Thread& thread : threads_)
     thread.thread.request_stop();
+  // Every thread ends soon, unless it is held up inside a call to the system.
+  const auto held_up = [](const Thread& thread) {
+    const std::int64_t since = thread.mark->waiting_since;
+    return since != 0 && std::chrono::steady_clock::now().time_since_epoch().count() - since >=
+                             std::chrono::nanoseconds(kStopWait).count();
+  };
   {
     std::unique_lock<std::mutex> lock(queue_->mutex);
     queue_->window_waits = false;
-    queue_->for_window.wait_for(lock, kStopWait, [this] {
-      return std::all_of(threads_.begin(), threads_.end(),
-                         [](const Thread& thread) { return thread.ended->load(); });
-    });
+    while (!std::all_of(threads_.begin(), threads_.end(), [&](const Thread& thread) {
+      return thread.mark->ended || held_up(thread);
+    })) {
+      queue_->for_window.wait_for(lock, kStopWait / 5);
+    }
   }
   for (Thread& thread : threads_) {
-    if (!thread.ended->load()) {
-      form_.lingering_threads.Adopt(std::move(thread.thread), std::move(thread.ended));
+    if (!thread.mark->ended) {
+      auto ended = std::shared_ptr<const std::atomic<bool>>(thread.mark, &thread.mark->ended);
+      form_.lingering_threads.Adopt(std::move(thread.thread), std::move(ended));
     }
   }
   threads_.clear();  // joins those that have ended

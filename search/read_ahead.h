@@ -56,9 +56,9 @@ class ReadAhead {
  public:
   // Starts at `folder`, a folder text ending in "/".
   ReadAhead(MainForm& form, std::string folder);
-  // Stops the threads. Those inside a system call that does not return at
-  // once are left to the form's lingering threads, which they close their
-  // file and end with when it returns.
+  // Stops the threads and waits for them to end. Those held up inside a
+  // call to the system for a while are left to the form's lingering threads:
+  // they close their file and end when the call returns.
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
@@ -96,7 +96,7 @@ class ReadAhead {
   std::shared_ptr<ReadAheadQueue> queue_;  // none while the window reads alone
   struct Thread {
     std::jthread thread;
-    std::shared_ptr<std::atomic<bool>> ended;  // set under the queue's mutex
+    std::shared_ptr<ThreadMark> mark;
   };
   std::vector<Thread> threads_;
   std::deque<QueuedStep> ready_;     // done steps taken from the queue, the window's alone

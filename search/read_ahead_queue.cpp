@@ -1,6 +1,16 @@
 #include "search/read_ahead_queue.h"
 
+#include <chrono>
+
 namespace dupfind {
+
+WaitingCall::WaitingCall(ThreadMark& mark) : mark_(mark) {
+  mark_.waiting_since = std::chrono::steady_clock::now().time_since_epoch().count();
+}
+
+WaitingCall::~WaitingCall() {
+  mark_.waiting_since = 0;
+}
 
 bool ReadAheadQueue::HeadFirst() const {
   if (!window_waits || steps.empty()) return false;

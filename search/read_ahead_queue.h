@@ -22,6 +22,27 @@ namespace dupfind {
 
 class MainForm;
 
+// What a read-ahead thread shows the window of itself, for the window to know
+// whether to wait for it when the search ends.
+struct ThreadMark {
+  std::atomic<bool> ended{false};  // set under ReadAheadQueue::mutex
+  // Since when (steady clock, nanoseconds) the thread is inside a call that
+  // may keep it waiting on a disk or a server; 0 while it is not.
+  std::atomic<std::int64_t> waiting_since{0};
+};
+
+// Marks the thread of `mark` as inside such a call while it lives.
+class WaitingCall {
+ public:
+  explicit WaitingCall(ThreadMark& mark);
+  ~WaitingCall();
+  WaitingCall(const WaitingCall&) = delete;
+  WaitingCall& operator=(const WaitingCall&) = delete;
+
+ private:
+  ThreadMark& mark_;
+};
+
 // Bytes read at once: large enough for few calls, small enough that the data
 // is still in the processor's caches when it is digested.
 inline constexpr std::size_t kChunkSize = std::size_t{64} << 10;

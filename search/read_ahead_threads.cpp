@@ -78,15 +78,22 @@ class Walker {
 
 }  // namespace
 
-void WalkAhead(std::stop_token stop, ReadAheadQueue& queue, FolderWalk walk,
+void WalkAhead(std::stop_token stop, ReadAheadQueue& queue, ThreadMark& mark, FolderWalk walk,
                std::string enter_first) {
   Walker walker(queue, stop);
   std::string error;
   bool gave_up = false;
+  const auto next = [&](WalkStep& step) {
+    const WaitingCall waiting(mark);
+    return walk.Next(step);
+  };
   try {
     WalkStep step;
-    if (!enter_first.empty() && walk.EnterFolder(enter_first, step)) walker.Add(std::move(step));
-    while (walk.Next(step)) {
+    if (!enter_first.empty()) {
+      const WaitingCall waiting(mark);
+      if (walk.EnterFolder(enter_first, step)) walker.Add(std::move(step));
+    }
+    while (next(step)) {
       walker.Add(std::move(step));
       if (stop.stop_requested()) return;
     }
@@ -412,13 +419,35 @@ class FileWorker {
   std::vector<FileTask> helped_;   // tasks the helpers ran, to take in
 };
 
+// Runs `task` for its worker: an open, or a read that may wait for the disk.
+void RunTask(FileTask& task, ThreadMark& mark) {
+  FileRead& file = *task.file;
+  const WaitingCall waiting(mark);
+  try {
+    if (task.kind == FileTask::Kind::kOpen) {
+      Opened(task, OpenEntry(file.entry));
+      return;
+    }
+    try {
+      task.got = file.stream->Read(task.buffer.get(), kChunkSize);
+      task.last = file.stream->AtEnd();
+    } catch (const Error& error) {
+      task.outcome = FileOutcome{FileOutcome::Kind::kFile, {}, {}, error.what()};
+    }
+    if (task.last || task.outcome) file.stream.reset();
+  } catch (const std::bad_alloc&) {
+    file.stream.reset();
+    task.resources_short = true;
+  }
+}
+
 }  // namespace
 
 void WorkOnFiles(std::stop_token stop, ReadAheadQueue& queue, std::size_t index) {
   FileWorker(std::move(stop), queue, index).Run();
 }
 
-void HelpWorkers(std::stop_token stop, ReadAheadQueue& queue) {
+void HelpWorkers(std::stop_token stop, ReadAheadQueue& queue, ThreadMark& mark) {
   std::unique_lock<std::mutex> lock(queue.mutex);
   // While the window waits for a file with much left to read, only its tasks
   // run; they are the earliest, as tasks go by walk order.
@@ -430,23 +459,7 @@ void HelpWorkers(std::stop_token stop, ReadAheadQueue& queue) {
     FileTask task = std::move(queue.tasks.begin()->second);
     queue.tasks.erase(queue.tasks.begin());
     lock.unlock();
-    FileRead& file = *task.file;
-    try {
-      if (task.kind == FileTask::Kind::kOpen) {
-        Opened(task, OpenEntry(file.entry));
-      } else {
-        try {
-          task.got = file.stream->Read(task.buffer.get(), kChunkSize);
-          task.last = file.stream->AtEnd();
-        } catch (const Error& error) {
-          task.outcome = FileOutcome{FileOutcome::Kind::kFile, {}, {}, error.what()};
-        }
-        if (task.last || task.outcome) file.stream.reset();
-      }
-    } catch (const std::bad_alloc&) {
-      file.stream.reset();
-      task.resources_short = true;
-    }
+    RunTask(task, mark);
     lock.lock();
     ReadAheadQueue::Worker& worker = queue.workers[task.worker];
     worker.finished.push_back(std::move(task));

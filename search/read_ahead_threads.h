@@ -9,13 +9,14 @@
 namespace dupfind {
 
 // The threads of a read-ahead, each working on `queue` until its stop token
-// is requested or nothing is left for it to do.
+// is requested or nothing is left for it to do. Those that make calls that
+// may keep them waiting on the system mark them in `mark`.
 
 // Takes the steps of `walk` into the queue, no further ahead of the window
 // than the queue has room for; first enters the folder `enter_first` of the
 // folder the walk stands in, when one is named. An error of the walk ends it,
 // recorded for the window to raise where the walk met it.
-void WalkAhead(std::stop_token stop, ReadAheadQueue& queue, FolderWalk walk,
+void WalkAhead(std::stop_token stop, ReadAheadQueue& queue, ThreadMark& mark, FolderWalk walk,
                std::string enter_first);
 
 // Worker `index`: claims files in walk order, many at a time, opens, locks,
@@ -26,6 +27,6 @@ void WorkOnFiles(std::stop_token stop, ReadAheadQueue& queue, std::size_t index)
 
 // Runs the workers' tasks, earliest file first, waiting as long as the system
 // makes it: a task held up holds up its own file alone.
-void HelpWorkers(std::stop_token stop, ReadAheadQueue& queue);
+void HelpWorkers(std::stop_token stop, ReadAheadQueue& queue, ThreadMark& mark);
 
 }  // namespace dupfind

@@ -139,15 +139,23 @@ void TForm1::Button1Click() {
   if (!folder.empty()) SetFolderText(folder);
 }
 
+// A close asked for while a search or a delete runs waits for the outermost
+// of them to end.
+class TForm1::Running {
+ public:
+  explicit Running(TForm1& form) : form_(form) { ++form_.commands_running_; }
+  ~Running() {
+    if (--form_.commands_running_ == 0 && form_.close_requested_) form_.close();
+  }
+  Running(const Running&) = delete;
+  Running& operator=(const Running&) = delete;
+
+ private:
+  TForm1& form_;
+};
+
 void TForm1::Button2Click() {
-  // A close asked for while a search runs waits for the outermost search to end.
-  struct Running {
-    TForm1& form;
-    explicit Running(TForm1& f) : form(f) { ++form.searches_running_; }
-    ~Running() {
-      if (--form.searches_running_ == 0 && form.close_requested_) form.close();
-    }
-  } running(*this);
+  const Running running(*this);
   SearchDuplicates();
 }
 
@@ -158,6 +166,7 @@ void TForm1::Button3Click() {
 }
 
 void TForm1::Button4Click() {
+  const Running running(*this);
   DeleteSelected();
 }
 
@@ -166,7 +175,7 @@ void TForm1::Button5Click() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (searches_running_ > 0) {
+  if (commands_running_ > 0) {
     close_requested_ = true;
     event->ignore();
     return;

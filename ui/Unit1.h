@@ -76,7 +76,8 @@ class TForm1 : public QWidget, public MainForm {
   TStatusBar* StatusBar1;
 
   QAbstractEventDispatcher* const dispatcher_;  // the window thread's, which WakeUp wakes
-  int searches_running_ = 0;
+  class Running;
+  int commands_running_ = 0;  // searches and deletes, a close waits for them
   bool close_requested_ = false;
 };
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <system_error>
 
+#include "tests/support/syscall_hooks.h"
 #include "tests/support/temp_dir.h"
 
 namespace dupfind::test {
@@ -70,6 +71,16 @@ TEST_F(FileStreamTest, HoldsTheLockWhileOpenAndDropsItWhenClosed) {
     EXPECT_FALSE(CanLock(file));
   }
   EXPECT_TRUE(CanLock(file));
+}
+
+// FUSE file systems answer a lock with whatever their own code answers.
+TEST_F(FileStreamTest, FileSystemsThatCannotLockHaveTheirFilesReadWithoutTheLock) {
+  here_.File("data", "abc");
+  for (const int error : {ENOSYS, EINVAL, EIO, EOPNOTSUPP, ENOLCK}) {
+    ScopedFailure failure(
+        [&](Failable call, const char*) { return call == Failable::kLock ? error : 0; });
+    EXPECT_EQ(DigestToText(DigestOfFile("data")), "900150983CD24FB0D6963F7D28E17F72") << error;
+  }
 }
 
 TEST_F(FileStreamTest, RefusesADirectoryAndAFifoWithoutBlocking) {

@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 
@@ -48,6 +50,13 @@ class DeleteCommandTest : public FormTest {
     for (TextList* list : {&form.ListBox7(), &form.ListBox8(), &form.ListBox9()})
       list->Add("---");
     form.result_files.push_back({});
+  }
+
+  // Rows for `names` in the folder, closed by a separator.
+  void AddGroup(const Strings& names) {
+    for (const std::string& name : names)
+      AddRow(dir, name);
+    AddSeparator();
   }
 
   void Select(int position) { form.ListBox7().SetItemIndex(position); }
@@ -236,56 +245,189 @@ TEST_F(DeleteCommandTest, PathThatNowLeadsToAnotherCopyIsKept) {
 }
 
 // Another file put at the row's path just before the command unlinks, or just
-// before it moves the entry aside to check it: that file is never deleted.
+// before it moves the entry aside: that file is never deleted. So it is too
+// where the file system refuses rename flags, as FUSE ones do: the move aside
+// and the move back then take other ways.
 TEST_F(DeleteCommandTest, FilePutInPlaceDuringTheCommandIsNeverDeleted) {
-  for (const Call moment : {Call::kUnlink, Call::kRename}) {
-    tree.File("a", "same");
-    AddRow(dir, "a");
-    tree.File("other", "same");
-    bool swapped = false;
-    {
-      ScopedCallHook hook([&](Call call, int, const char*) {
-        if (call != moment || swapped) return;
-        swapped = true;
-        fs::rename(dir + "other", dir + "a");
-      });
-      Select(0);
-      if (moment == Call::kUnlink) {
-        DeleteSelected();  // the file checked goes; the row with it
-        EXPECT_TRUE(Names().empty());
-      } else {
-        ExpectRefused("File \"" + dir + "a\" has changed since the search");
-        ClearLists(form);
+  for (const int flags_refused : {0, EINVAL, ENOSYS}) {
+    ScopedFailure failure([&](Failable call, const char*) {
+      return call == Failable::kRenameWithFlags ? flags_refused : 0;
+    });
+    for (const Call moment : {Call::kUnlink, Call::kRename}) {
+      tree.File("a", "same");
+      AddRow(dir, "a");
+      tree.File("other", "same");
+      bool swapped = false;
+      {
+        ScopedCallHook hook([&](Call call, int, const char*) {
+          if (call != moment || swapped) return;
+          swapped = true;
+          fs::rename(dir + "other", dir + "a");
+        });
+        Select(0);
+        if (moment == Call::kUnlink) {
+          DeleteSelected();  // the file checked goes; the row with it
+          EXPECT_TRUE(Names().empty());
+        } else {
+          ExpectRefused("File \"" + dir + "a\" has changed since the search");
+          ClearLists(form);
+        }
       }
+      EXPECT_TRUE(swapped);
+      EXPECT_EQ(ReadFile(dir + "a"), "same") << "the file put in place was deleted";
+      EXPECT_EQ(Listing(tree.path()), Strings{"a"}) << flags_refused;
+      fs::remove(dir + "a");
     }
-    EXPECT_TRUE(swapped);
-    EXPECT_EQ(ReadFile(dir + "a"), "same") << "the file put in place was deleted";
-    EXPECT_EQ(Listing(tree.path()), Strings{"a"});
-    fs::remove(dir + "a");
   }
 }
 
-// When the entry moved aside to be checked fails the check and its name has
-// been taken meanwhile, it stays under the private name and the error says
-// where: nothing is lost.
-TEST_F(DeleteCommandTest, FileThatCannotGoBackToItsNameIsKeptAndNamed) {
+// A file written to between its check and its move aside is put back under
+// its name; when that name has been taken meanwhile, or the file system can
+// give it back no safe way, it stays under its private name, and the error
+// says where: nothing is lost.
+TEST_F(DeleteCommandTest, FileWrittenAsItIsMovedAsideIsPutBackOrKeptAndNamed) {
+  for (const std::string taken : {"", "newcomer"}) {
+    tree.File("a", "same");
+    AddRow(dir, "a");
+    ScopedCallHook hook([&](Call call, int, const char* path) {
+      if (call != Call::kRename) return;
+      if (std::string(path) == "a") std::ofstream(dir + "a", std::ios::app) << '+';
+      if (!taken.empty() && std::string(path).starts_with(".dupfind")) tree.File("a", taken);
+    });
+    Select(0);
+    if (taken.empty()) {
+      ExpectRefused("File \"" + dir + "a\" has changed since the search");
+      EXPECT_EQ(ReadFile(dir + "a"), "same+");
+      EXPECT_EQ(Listing(tree.path()), Strings{"a"});
+      ClearLists(form);
+      continue;
+    }
+    const std::string error = ErrorText(DeleteSelected);
+    const std::string kept_as = "It is kept as \"";
+    const std::size_t from = error.find(kept_as) + kept_as.size();
+    const std::string kept = error.substr(from, error.rfind('"') - from);
+    EXPECT_EQ(error, "Cannot restore file \"" + dir + "a\". " + kept_as + kept + "\": File exists");
+    EXPECT_EQ(kept.substr(0, dir.size()), dir);
+    EXPECT_EQ(ReadFile(kept), "same+");
+    EXPECT_EQ(ReadFile(dir + "a"), "newcomer");
+    EXPECT_EQ(Names(), Strings{"a"});
+  }
+}
+
+// Without rename flags a file goes back by a new link (see above); without
+// links either (FAT) nothing could give it back its name without a gap, so it
+// is kept under its private name. Without any rename nothing is moved.
+TEST_F(DeleteCommandTest, WithoutRenameFlagsOrLinksTheFileIsKeptAndNamed) {
   tree.File("a", "same");
   AddRow(dir, "a");
+  int rename_refused = 0;
+  ScopedFailure failure([&](Failable call, const char*) {
+    if (call == Failable::kPlainRename) return rename_refused;
+    return call == Failable::kRenameWithFlags ? EINVAL : call == Failable::kLink ? EPERM : 0;
+  });
   ScopedCallHook hook([&](Call call, int, const char* path) {
-    if (call != Call::kOpen || std::string(path).find("deleting") == std::string::npos) return;
-    std::ofstream(dir + path, std::ios::in | std::ios::out) << 'S';  // fails the check
-    tree.File("a", "newcomer");
+    if (call == Call::kRename && std::string(path) == "a")
+      std::ofstream(dir + "a", std::ios::app) << '+';
   });
   Select(0);
   const std::string error = ErrorText(DeleteSelected);
-  const std::string kept_as = "It is kept as \"";
-  const std::size_t from = error.find(kept_as) + kept_as.size();
-  const std::string kept = error.substr(from, error.rfind('"') - from);
-  EXPECT_EQ(error, "Cannot restore file \"" + dir + "a\". " + kept_as + kept + "\": File exists");
-  EXPECT_EQ(kept.substr(0, dir.size()), dir);
-  EXPECT_EQ(ReadFile(kept), "Same");
-  EXPECT_EQ(ReadFile(dir + "a"), "newcomer");
-  EXPECT_EQ(Names(), Strings{"a"});
+  const std::string kept = dir + Listing(tree.path()).at(0);
+  EXPECT_EQ(error, "Cannot restore file \"" + dir + "a\". It is kept as \"" + kept +
+                       "\": Operation not permitted");
+  fs::rename(kept, dir + "a");
+
+  rename_refused = ENOSYS;
+  ClearLists(form);
+  AddRow(dir, "a");
+  Select(0);
+  ExpectRefused("Cannot delete file \"" + dir +
+                "a\". It is checked under a private name before it goes, and this file system "
+                "cannot rename it (Function not implemented)");
+  EXPECT_EQ(Listing(tree.path()), Strings{"a"});
+}
+
+// The user deletes a copy because the other rows of its group hold its
+// content: one of them at least must still be the very file read, unchanged.
+TEST_F(DeleteCommandTest, CopyIsKeptUnlessAnotherOfItsGroupIsUnchangedSinceItWasRead) {
+  const std::function<void()> partner_changes[] = {
+      [&] { tree.File("b", "SAME"); },  // rewritten after it was read
+      [&] {  // made again under the same inode number: only the status change time tells
+        fs::remove(dir + "b");
+        tree.File("b", "same");
+        FileStatus made;
+        ASSERT_TRUE(StatusAt(AT_FDCWD, (dir + "b").c_str(), true, made));
+        made.changed -= 1;  // what was read a moment before it was made
+        form.result_files[3] = made;
+      },
+      [&] { fs::remove(dir + "b"); },
+      [&] { fs::rename(dir + "b", dir + "c"); },
+  };
+  for (const auto& change : partner_changes) {
+    for (const char* name : {"a", "b", "x", "y"})
+      tree.File(name, "same");
+    AddGroup({"x"});  // copies in the groups around are no partners
+    AddGroup({"a", "b"});
+    AddGroup({"y"});
+    change();
+    Select(2);
+    ExpectRefused("File \"" + dir +
+                  "a\" is kept: no other copy of it is unchanged since the search");
+    EXPECT_EQ(ReadFile(dir + "a"), "same");
+    ClearLists(form);
+    for (const std::string& name : Listing(tree.path()))
+      fs::remove(dir + name);
+  }
+
+  // One unchanged copy is enough; and the last row of a group goes as before.
+  tree.File("a", "same");
+  tree.File("b", "same");
+  tree.File("c", "same");
+  AddGroup({"a", "b", "c"});
+  tree.File("b", "SAME");
+  Select(0);
+  DeleteSelected();
+  fs::remove(dir + "b");  // its row goes without a word, and "c" is left the last
+  for (int i = 0; i < 2; ++i) {
+    Select(0);
+    DeleteSelected();
+  }
+  EXPECT_EQ(Names(), Strings{"---"});
+  EXPECT_TRUE(Listing(tree.path()).empty());
+}
+
+// Every refusal names the file by its own bytes, whatever they are, and says why.
+TEST_F(DeleteCommandTest, RefusalsNameAnyFileByItsBytesWithTheReason) {
+  for (const std::string& name : Strings{"caf\xE9", "two\nlines", std::string(255, 'n')}) {
+    const std::string file = tree.File(name, "same");
+    tree.File("copy", "same");
+    AddGroup({name, "copy"});
+    Select(0);
+    {
+      FileLock lock(file);
+      ExpectRefused(LockedError(file));
+    }
+    fs::remove(dir + "copy");
+    ExpectRefused("File \"" + file +
+                  "\" is kept: no other copy of it is unchanged since the search");
+    ClearLists(form);
+    AddGroup({name});
+    Select(0);
+    DeleteSelected();
+    EXPECT_TRUE(Listing(tree.path()).empty());
+    ClearLists(form);
+  }
+}
+
+// The file is read on a thread of its own (see the window's tests), or on the
+// window's where none can be started.
+TEST_F(DeleteCommandTest, DeletesWhereNoThreadCanStart) {
+  tree.File("a", "same");
+  AddRow(dir, "a");
+  ScopedFailure no_threads(
+      [](Failable call, const char*) { return call == Failable::kThreadStart ? EAGAIN : 0; });
+  Select(0);
+  DeleteSelected();
+  EXPECT_FALSE(Exists(dir + "a"));
 }
 
 TEST_F(DeleteCommandTest, FileFarBelowThePathLimitIsDeleted) {

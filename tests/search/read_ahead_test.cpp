@@ -176,8 +176,14 @@ TEST_F(ReadAheadTest, RowsAreThoseOfFilesReadOneByOneOnRandomTrees) {
     const Scanned expected = ReadOneByOne(tree.path());
     std::optional<ScopedFileSystemType> remote;
     if (round == 1) remote.emplace(FUSE_SUPER_MAGIC);
-    std::optional<ScopedThreadStarts> threads;
-    if (round >= 2) threads.emplace(round == 2 ? 4 : 0);  // one helper; no thread at all
+    // Round 2: threads for the walker, the workers and one helper; round 3: none.
+    int starts = 0;
+    std::optional<ScopedFailure> threads;
+    if (round >= 2) {
+      threads.emplace([&, allowed = round == 2 ? 4 : 0](Failable call, const char*) {
+        return call == Failable::kThreadStart && starts++ >= allowed ? EAGAIN : 0;
+      });
+    }
     EXPECT_EQ(Scan(tree.path()), expected) << "round " << round;
     ClearLists(form);
   }

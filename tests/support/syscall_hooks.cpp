@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -21,7 +22,21 @@ CallHook& Hook() {
   return hook;
 }
 
+FailureHook& Failure() {
+  static FailureHook hook;
+  return hook;
+}
+
 thread_local bool in_hook = false;
+
+// The error number `call` is to fail with, 0 to let it run.
+int Fail(Failable call, const char* path) {
+  if (in_hook || !Failure()) return 0;
+  in_hook = true;
+  const int error_number = Failure()(call, path);
+  in_hook = false;
+  return error_number;
+}
 
 void Run(Call call, int folder, const char* path) {
   if (in_hook || !Hook()) return;
@@ -59,24 +74,23 @@ ScopedFileSystemType::~ScopedFileSystemType() {
   file_system_type = 0;
 }
 
-std::atomic<int> thread_starts_left{-1};
-
-ScopedThreadStarts::ScopedThreadStarts(int allowed) {
-  thread_starts_left = allowed;
+ScopedFailure::ScopedFailure(FailureHook hook) {
+  Failure() = std::move(hook);
 }
 
-ScopedThreadStarts::~ScopedThreadStarts() {
-  thread_starts_left = -1;
+ScopedFailure::~ScopedFailure() {
+  Failure() = nullptr;
 }
 
 }  // namespace dupfind::test
 
 using dupfind::test::Call;
+using dupfind::test::Fail;
+using dupfind::test::Failable;
 using dupfind::test::file_system_type;
 using dupfind::test::ModeOf;
 using dupfind::test::Real;
 using dupfind::test::Run;
-using dupfind::test::thread_starts_left;
 
 extern "C" {
 
@@ -106,13 +120,22 @@ DUPFIND_OPEN_AT(openat64)
 DUPFIND_OPEN(open)
 DUPFIND_OPEN(open64)
 
+// Fails the call with the error number the failure hook gives, if any.
+#define DUPFIND_FAIL(call, path)                   \
+  if (const int error_number = Fail(call, path)) { \
+    errno = error_number;                          \
+    return -1;                                     \
+  }
+
 int rename(const char* from, const char* to) noexcept {
+  DUPFIND_FAIL(Failable::kPlainRename, from);
   Run(Call::kRename, AT_FDCWD, from);
   static auto* const real = Real<int(const char*, const char*)>("rename");
   return real(from, to);
 }
 
 int renameat(int from_folder, const char* from, int to_folder, const char* to) noexcept {
+  DUPFIND_FAIL(Failable::kPlainRename, from);
   Run(Call::kRename, from_folder, from);
   static auto* const real = Real<int(int, const char*, int, const char*)>("renameat");
   return real(from_folder, from, to_folder, to);
@@ -120,6 +143,7 @@ int renameat(int from_folder, const char* from, int to_folder, const char* to) n
 
 int renameat2(int from_folder, const char* from, int to_folder, const char* to,
               unsigned flags) noexcept {
+  DUPFIND_FAIL(flags != 0 ? Failable::kRenameWithFlags : Failable::kPlainRename, from);
   Run(Call::kRename, from_folder, from);
   static auto* const real = Real<int(int, const char*, int, const char*, unsigned)>("renameat2");
   return real(from_folder, from, to_folder, to, flags);
@@ -144,14 +168,6 @@ DUPFIND_PREAD(pread64)
   }
 
 DUPFIND_FSTATFS(fstatfs)
-
-int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*run)(void*),
-                   void* argument) noexcept {
-  if (thread_starts_left >= 0 && thread_starts_left.fetch_sub(1) <= 0) return EAGAIN;
-  static auto* const real =
-      Real<int(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
-  return real(thread, attributes, run, argument);
-}
 
 // openat2 has no wrapper in the C library: it is reached through syscall.
 long syscall(long number, ...) noexcept {
@@ -178,6 +194,32 @@ int unlinkat(int folder, const char* path, int flags) noexcept {
   Run(Call::kUnlink, folder, path);
   static auto* const real = Real<int(int, const char*, int)>("unlinkat");
   return real(folder, path, flags);
+}
+
+int link(const char* from, const char* to) noexcept {
+  DUPFIND_FAIL(Failable::kLink, from);
+  static auto* const real = Real<int(const char*, const char*)>("link");
+  return real(from, to);
+}
+
+int linkat(int from_folder, const char* from, int to_folder, const char* to, int flags) noexcept {
+  DUPFIND_FAIL(Failable::kLink, from);
+  static auto* const real = Real<int(int, const char*, int, const char*, int)>("linkat");
+  return real(from_folder, from, to_folder, to, flags);
+}
+
+int flock(int fd, int operation) noexcept {
+  DUPFIND_FAIL(Failable::kLock, nullptr);
+  static auto* const real = Real<int(int, int)>("flock");
+  return real(fd, operation);
+}
+
+int pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*),
+                   void* argument) noexcept {
+  if (const int error_number = Fail(Failable::kThreadStart, nullptr)) return error_number;
+  static auto* const real =
+      Real<int(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*)>("pthread_create");
+  return real(thread, attributes, start, argument);
 }
 
 }  // extern "C"

@@ -1,11 +1,11 @@
 #pragma once
 
 // A step into the program's calls to the system, for tests that must change
-// the disk at the exact moment the code under test gets there. The test
-// program that links syscall_hooks.cpp has its own open (openat2 included),
-// rename, unlink, pread, fstatfs and pthread_create functions standing in for
-// the C library's: each runs the hook, or applies the change set below, and
-// then the library's own.
+// the disk at the exact moment the code under test gets there, or make a call
+// fail as a file system would. The test program that links syscall_hooks.cpp
+// has its own open (openat2 included), rename, link, unlink, pread, flock,
+// fstatfs and pthread_create functions standing in for the C library's: each
+// runs the hooks that are set, then the library's own.
 
 #include <functional>
 
@@ -39,14 +39,27 @@ class ScopedFileSystemType {
   ScopedFileSystemType& operator=(const ScopedFileSystemType&) = delete;
 };
 
-// Lets the next `allowed` thread starts succeed and makes the rest fail with
-// EAGAIN, as a per-user limit on processes does, until the object goes.
-class ScopedThreadStarts {
+// Calls a test can make fail, as some file systems and systems do.
+enum class Failable {
+  kRenameWithFlags,  // renameat2 given flags
+  kPlainRename,      // rename, renameat, and renameat2 without flags
+  kLink,             // link, linkat
+  kLock,             // flock; `path` is null
+  kThreadStart,      // pthread_create; `path` is null
+};
+
+// Returns the error number the call fails with, or 0 to let it run. A call
+// made to fail never reaches the system, nor the CallHook.
+using FailureHook = std::function<int(Failable call, const char* path)>;
+
+// Runs `hook` before every such call until the object goes. Set it while no
+// other thread makes such calls.
+class ScopedFailure {
  public:
-  explicit ScopedThreadStarts(int allowed);
-  ~ScopedThreadStarts();
-  ScopedThreadStarts(const ScopedThreadStarts&) = delete;
-  ScopedThreadStarts& operator=(const ScopedThreadStarts&) = delete;
+  explicit ScopedFailure(FailureHook hook);
+  ~ScopedFailure();
+  ScopedFailure(const ScopedFailure&) = delete;
+  ScopedFailure& operator=(const ScopedFailure&) = delete;
 };
 
 }  // namespace dupfind::test

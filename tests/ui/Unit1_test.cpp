@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <qpa/qwindowsysteminterface.h>
+
 #include <QCryptographicHash>
 #include <QHelpEvent>
 #include <QLabel>
@@ -15,8 +17,11 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -70,6 +75,41 @@ QStringList Shown(const QListView* view) {
   return rows;
 }
 
+// Holds the open of the file named `name` where it happens, until released.
+// Each wait is bounded, so that a fault makes the test fail rather than hang.
+class HeldOpen {
+ public:
+  explicit HeldOpen(std::string name)
+      : name_(std::move(name)), hook_([this](test::Call call, int, const char* path) {
+          if (call == test::Call::kOpen && path == name_) Hold();
+        }) {}
+
+  // Whether the open has been reached (waiting for it a while).
+  bool Reached() {
+    std::unique_lock<std::mutex> guard(mutex_);
+    return changed_.wait_for(guard, std::chrono::seconds(10), [this] { return reached_; });
+  }
+  void Release() {
+    const std::lock_guard<std::mutex> guard(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  void Hold() {
+    std::unique_lock<std::mutex> guard(mutex_);
+    reached_ = true;
+    changed_.notify_all();
+    changed_.wait_for(guard, std::chrono::seconds(10), [this] { return released_; });
+  }
+
+  const std::string name_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool reached_ = false, released_ = false;  // guarded by mutex_
+  test::ScopedCallHook hook_;
+};
+
 }  // namespace
 
 class Unit1Test : public QObject {
@@ -90,6 +130,8 @@ class Unit1Test : public QObject {
   void clickedRowIsDeletedFromDiskAndFromAllColumns();
   void nonUtf8NameIsShownDecodedAndDeletedByItsBytes();
   void closeDuringSearchWaitsForTheSearchToEnd();
+  void deleteReadsWhileTheWindowRunsTimersAndHoldsClicks();
+  void closeDuringDeleteWaitsForTheDeleteToEnd();
   void commandsClickedDuringScanRunNestedAndScanGoesOn();
   void windowAnswersWhileTheFileItNeedsIsHeldUp();
   void failingCommandStopsAtItsButton();
@@ -157,6 +199,28 @@ class Unit1Test : public QObject {
     QListView* view = View(7);
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
                       view->visualRect(view->model()->index(row, 0)).center());
+  }
+
+  // Searches two copies and selects the first row; returns its path.
+  std::string SearchTwoCopiesAndSelectOne() {
+    Put("a", "same");
+    Put("b", "same");
+    TypeFolderAndSearch();
+    ClickRow(0);
+    return form_->ListBox8().Get(0) + form_->ListBox7().Get(0);
+  }
+
+  // A click on `widget` as the window system brings it: queued, not sent.
+  void QueueClick(QWidget* widget) {
+    const QPoint local = widget->mapTo(form_.get(), widget->rect().center());
+    const QPoint global = form_->mapToGlobal(local);
+    using Queue = QWindowSystemInterface::AsynchronousDelivery;
+    QWindowSystemInterface::handleMouseEvent<Queue>(form_->windowHandle(), local, global,
+                                                    Qt::LeftButton, Qt::LeftButton,
+                                                    QEvent::MouseButtonPress);
+    QWindowSystemInterface::handleMouseEvent<Queue>(form_->windowHandle(), local, global,
+                                                    Qt::NoButton, Qt::LeftButton,
+                                                    QEvent::MouseButtonRelease);
   }
 
   std::vector<std::pair<QString, QString>> TakeBoxes() { return std::exchange(boxes_, {}); }
@@ -450,6 +514,51 @@ void Unit1Test::closeDuringSearchWaitsForTheSearchToEnd() {
   QVERIFY(visible_after_close);
   QCOMPARE(QString::fromStdString(form_->StatusText()), kSearchDone);
   QCOMPARE(form_->ListBox7().Count(), 3);
+  QVERIFY(!form_->isVisible());
+}
+
+// The delete reads its file on a thread of its own; meanwhile the window runs
+// its timers, and a click waits until the delete has ended.
+void Unit1Test::deleteReadsWhileTheWindowRunsTimersAndHoldsClicks() {
+  const std::string deleted = SearchTwoCopiesAndSelectOne();
+  bool delete_ended = false, timer_ran_during_read = false;
+  bool cleared = false, cleared_after_delete = false;
+  // Connected after the command: runs once it has returned.
+  connect(Child<QPushButton>("Button4"), &QPushButton::clicked, [&] { delete_ended = true; });
+  connect(Child<QPushButton>("Button3"), &QPushButton::clicked, [&] {
+    cleared = true;
+    cleared_after_delete = delete_ended;
+  });
+  HeldOpen held(form_->ListBox7().Get(0));
+  QTimer::singleShot(0, form_.get(), [&] {
+    timer_ran_during_read = held.Reached() && !delete_ended;
+    QueueClick(Child("Button3"));
+    held.Release();
+  });
+  QTest::mouseClick(Child("Button4"), Qt::LeftButton);
+  QVERIFY(delete_ended);
+  QVERIFY(timer_ran_during_read);
+  QVERIFY(!Exists(deleted));
+  QCoreApplication::processEvents();
+  QVERIFY(cleared);
+  QVERIFY(cleared_after_delete);
+  QCOMPARE(form_->ListBox7().Count(), 0);
+}
+
+void Unit1Test::closeDuringDeleteWaitsForTheDeleteToEnd() {
+  const std::string deleted = SearchTwoCopiesAndSelectOne();
+  bool visible_after_close = false;
+  HeldOpen held(form_->ListBox7().Get(0));
+  QTimer::singleShot(0, form_.get(), [&] {
+    held.Reached();
+    form_->close();
+    visible_after_close = form_->isVisible();
+    held.Release();
+  });
+  QTest::mouseClick(Child("Button4"), Qt::LeftButton);
+  QVERIFY(visible_after_close);
+  QVERIFY(!Exists(deleted));
+  QCOMPARE(form_->ListBox7().Count(), 2);
   QVERIFY(!form_->isVisible());
 }
 
