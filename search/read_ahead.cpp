@@ -1,7 +1,6 @@
 #include "search/read_ahead.h"
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -28,8 +27,6 @@ constexpr std::size_t kOpenFolders = 64;
 // Descriptors left to the rest of the program: the window system, and a walk
 // of the window's own should the read-ahead give up.
 constexpr rlim_t kDescriptorsKept = 64;
-// The niceness of the read-ahead's threads.
-constexpr int kBackgroundNice = 10;
 // How long a thread may have been inside a call to the system when its
 // search ends before the search leaves it to end on its own.
 constexpr std::chrono::milliseconds kStopWait{50};
@@ -105,9 +102,6 @@ template <typename Run>
 void ReadAhead::Spawn(Run run) {
   auto mark = std::make_shared<ThreadMark>();
   std::jthread thread([queue = queue_, mark, run = std::move(run)](std::stop_token stop) mutable {
-    // Work that the user waits for less than for the window: on a busy
-    // machine the window thread, and the desktop, are served first.
-    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kBackgroundNice);
     run(std::move(stop), *queue, *mark);
     const std::lock_guard<std::mutex> guard(queue->mutex);
     mark->ended = true;
