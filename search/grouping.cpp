@@ -1,8 +1,8 @@
 #include "search/grouping.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -11,118 +11,103 @@
 namespace dupfind {
 namespace {
 
-using Column = std::vector<std::string>;
+// The groups of rows with equal digest text, two rows or more, each from its
+// latest row to its earliest, the groups in the order of their latest rows,
+// latest first.
+std::vector<std::vector<int>> GroupByDigest(const TextList& digests, int count) {
+  // Rows of equal text have equal hashes: sorted by hash, they stand side by
+  // side, latest first, and only those runs are compared as text.
+  struct Keyed {
+    std::uint64_t hash;
+    int row;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(static_cast<std::size_t>(count));
+  for (int row = 0; row < count; ++row)
+    keyed.push_back({digests.Hash(row), row});
+  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    return a.hash != b.hash ? a.hash < b.hash : a.row > b.row;
+  });
 
-// Groups of rows with equal digest text, numbered in the order in which their
-// latest row is met; each group's rows are chained from the latest scanned to
-// the earliest.
-struct Groups {
-  std::vector<int> first;  // per group: its latest row
-  std::vector<int> size;   // per group: its number of rows
-  std::vector<int> next;   // per row: the group's next earlier row, or -1
-};
-
-Groups GroupByDigest(const Column& digests) {
-  Groups groups;
-  groups.next.assign(digests.size(), -1);
-  std::vector<int> last;
-  std::unordered_map<std::string_view, int> group_of;
-  group_of.reserve(digests.size());
-  for (int i = static_cast<int>(digests.size()) - 1; i >= 0; --i) {
-    const int new_group = static_cast<int>(groups.first.size());
-    const auto [it, is_new] = group_of.try_emplace(digests[i], new_group);
-    if (is_new) {
-      groups.first.push_back(i);
-      groups.size.push_back(1);
-      last.push_back(i);
-    } else {
-      groups.next[last[it->second]] = i;
-      last[it->second] = i;
-      ++groups.size[it->second];
+  std::vector<std::vector<int>> groups;
+  std::vector<int> run;
+  for (std::size_t begin = 0, end = 0; begin < keyed.size(); begin = end) {
+    while (end < keyed.size() && keyed[end].hash == keyed[begin].hash)
+      ++end;
+    if (end - begin < 2) continue;
+    run.clear();
+    for (std::size_t i = begin; i < end; ++i)
+      run.push_back(keyed[i].row);
+    // Texts that differ under one hash part into groups of their own.
+    while (!run.empty()) {
+      const std::string text = digests.Get(run.front());
+      std::vector<int> group, rest;
+      for (const int row : run)
+        (row == run.front() || digests.Get(row) == text ? group : rest).push_back(row);
+      if (group.size() >= 2) groups.push_back(std::move(group));
+      run = std::move(rest);
     }
   }
+  std::sort(groups.begin(), groups.end(),
+            [](const std::vector<int>& a, const std::vector<int>& b) { return a[0] > b[0]; });
   return groups;
 }
-
-// One triple of parallel columns being written, with the file of each row.
-struct Triple {
-  Column names, folders, digests;
-  std::vector<FileStatus> files;
-
-  // Every row goes either to the results or back to the working lists, never
-  // both, so its texts are moved, not copied.
-  void Reserve(std::size_t rows) {
-    names.reserve(rows);
-    folders.reserve(rows);
-    digests.reserve(rows);
-    files.reserve(rows);
-  }
-
-  void Take(Triple& from, int row) {
-    names.push_back(std::move(from.names[row]));
-    folders.push_back(std::move(from.folders[row]));
-    digests.push_back(std::move(from.digests[row]));
-    files.push_back(from.files[row]);
-  }
-
-  void AddSeparator() {
-    names.push_back(kSeparator);
-    folders.push_back(kSeparator);
-    digests.push_back(kSeparator);
-    files.push_back({});
-  }
-
-  void AppendTo(TextList& name_list, TextList& folder_list, TextList& digest_list,
-                std::vector<FileStatus>& file_list) {
-    name_list.AddAll(std::move(names));
-    folder_list.AddAll(std::move(folders));
-    digest_list.AddAll(std::move(digests));
-    file_list.insert(file_list.end(), files.begin(), files.end());
-  }
-};
 
 }  // namespace
 
 void GroupDuplicates() {
   MainForm& form = *Form1;
-  const int count = form.ListBox1().Count();
+  TextList& names = form.ListBox1();
+  TextList& folders = form.ListBox2();
+  TextList& digests = form.ListBox3();
+  const int count = names.Count();
   if (count == 0) return;
   // A digest list left short by a search that failed inside this one's scan
   // fails at its last row, as a read from the last row down would, before
   // anything is touched.
-  for (TextList* list : {&form.ListBox3(), &form.ListBox2()}) {
+  for (TextList* list : {&digests, &folders}) {
     if (list->Count() < count) throw ListIndexError(count - 1);
   }
 
-  Triple working{form.ListBox1().TakeAll(), form.ListBox2().TakeAll(), form.ListBox3().TakeAll(),
-                 std::exchange(form.working_files, {})};
-  working.files.resize(working.names.size());  // rows no scan gave have no file
-  const Groups groups = GroupByDigest(working.digests);
-
-  std::size_t reported_rows = 0, reported_groups = 0;
-  for (const int size : groups.size) {
-    if (size < 2) continue;
-    reported_rows += static_cast<std::size_t>(size);
-    ++reported_groups;
-  }
-  Triple results, survivors;
-  results.Reserve(reported_rows + reported_groups);
-  survivors.Reserve(static_cast<std::size_t>(count) - reported_rows);
-  std::vector<bool> reported(working.names.size(), false);
-  for (std::size_t group = 0; group < groups.first.size(); ++group) {
-    if (groups.size[group] < 2) continue;
-    for (int i = groups.first[group]; i >= 0; i = groups.next[i]) {
-      results.Take(working, i);
-      reported[i] = true;
+  const std::vector<std::vector<int>> groups = GroupByDigest(digests, count);
+  std::vector<std::string> result_names, result_folders, result_digests;
+  std::vector<FileStatus> result_files;
+  std::vector<int> reported;
+  for (const std::vector<int>& group : groups) {
+    for (const int row : group) {
+      result_names.push_back(names.Get(row));
+      result_folders.push_back(folders.Get(row));
+      result_digests.push_back(digests.Get(row));
+      const auto at = static_cast<std::size_t>(row);
+      result_files.push_back(at < form.working_files.size() ? form.working_files[at]
+                                                            : FileStatus{});  // no scan gave it
+      reported.push_back(row);
     }
-    results.AddSeparator();
+    for (std::vector<std::string>* column : {&result_names, &result_folders, &result_digests})
+      column->push_back(kSeparator);
+    result_files.push_back({});
   }
-  for (int i = 0; i < count; ++i) {
-    if (!reported[i]) survivors.Take(working, i);
-  }
+  std::sort(reported.begin(), reported.end());
 
-  results.AppendTo(form.ListBox7(), form.ListBox8(), form.ListBox9(), form.result_files);
-  survivors.AppendTo(form.ListBox1(), form.ListBox2(), form.ListBox3(), form.working_files);
+  form.ListBox7().AddAll(std::move(result_names));
+  form.ListBox8().AddAll(std::move(result_folders));
+  form.ListBox9().AddAll(std::move(result_digests));
+  form.result_files.insert(form.result_files.end(), result_files.begin(), result_files.end());
+  // The rows reported leave the working lists, the others keep their order.
+  names.DeleteAll(reported);
+  folders.DeleteAll(reported);
+  digests.DeleteAll(reported);
+  std::vector<FileStatus>& files = form.working_files;
+  auto next = reported.begin();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (next != reported.end() && static_cast<std::size_t>(*next) == i) {
+      ++next;
+    } else {
+      files[kept++] = files[i];
+    }
+  }
+  files.resize(kept);
   form.ListBox4().Clear();
   form.ListBox5().Clear();
   form.ListBox6().Clear();

@@ -1,12 +1,43 @@
 #include "search/text_list.h"
 
 #include <algorithm>
-#include <iterator>
+#include <array>
+#include <cstring>
+#include <functional>
 #include <new>
-#include <stdexcept>
 #include <utility>
 
 namespace dupfind {
+namespace {
+
+// The 16 bytes a digest text stands for, when `text` is one.
+bool DigestBytes(std::string_view text, std::array<char, 16>& bytes) {
+  if (text.size() != 32) return false;
+  const auto value = [](char digit) {
+    if (digit >= '0' && digit <= '9') return digit - '0';
+    if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
+    return -1;
+  };
+  for (std::size_t i = 0; i < 16; ++i) {
+    const int high = value(text[2 * i]), low = value(text[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    bytes[i] = static_cast<char>(high << 4 | low);
+  }
+  return true;
+}
+
+std::string DigestText(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text(32, '0');
+  for (std::size_t i = 0; i < 16; ++i) {
+    const auto byte = static_cast<unsigned char>(bytes[i]);
+    text[2 * i] = kDigits[byte >> 4];
+    text[2 * i + 1] = kDigits[byte & 15];
+  }
+  return text;
+}
+
+}  // namespace
 
 Error ListIndexError(int position) {
   return Error("List index out of bounds (" + std::to_string(position) + ")");
@@ -16,53 +47,146 @@ Error InsertLineError() {
   return Error("Unable to insert a line");
 }
 
-void ReserveRows(std::vector<std::string>& rows, std::size_t more) {
-  if (more > kMaxRows - rows.size()) throw InsertLineError();
-  const std::size_t needed = rows.size() + more;
-  if (needed <= rows.capacity()) return;
-  try {
-    rows.reserve(std::min(kMaxRows, std::max(needed, rows.capacity() * 2)));
-  } catch (const std::bad_alloc&) {
-    throw InsertLineError();
-  } catch (const std::length_error&) {
-    throw InsertLineError();
+std::uint64_t TextList::Hash(int position) const {
+  return std::hash<std::string>()(Get(position));
+}
+
+int SelectionAfterDeleting(int selected, const std::vector<int>& positions) {
+  if (selected < 0) return selected;
+  const auto above = std::lower_bound(positions.begin(), positions.end(), selected);
+  if (above != positions.end() && *above == selected) return -1;
+  return selected - static_cast<int>(above - positions.begin());
+}
+
+// The bytes of the rows, in blocks that are never moved once made: a row's
+// bytes lie in one block, and one larger than a block has a block of its own.
+class MemoryList::Blocks {
+ public:
+  static constexpr int kBlockBits = 20;
+  static constexpr std::size_t kBlockSize = std::size_t{1} << kBlockBits;
+  static constexpr std::size_t kMaxBlocks = std::size_t{1} << (39 - kBlockBits);
+
+  // Copies `bytes` in and returns where they start.
+  std::uint64_t Put(std::string_view bytes) {
+    try {
+      if (blocks_.empty() || bytes.size() > kBlockSize - used_) {
+        if (blocks_.size() == kMaxBlocks) throw InsertLineError();
+        blocks_.push_back(
+            std::make_unique_for_overwrite<char[]>(std::max(kBlockSize, bytes.size())));
+        used_ = 0;
+      }
+    } catch (const std::bad_alloc&) {
+      throw InsertLineError();
+    } catch (const std::length_error&) {
+      throw InsertLineError();
+    }
+    const std::uint64_t at = ((blocks_.size() - 1) << kBlockBits) | used_;
+    std::memcpy(blocks_.back().get() + used_, bytes.data(), bytes.size());
+    used_ = std::min(kBlockSize, used_ + bytes.size());  // a large one fills its block
+    return at;
   }
+
+  const char* At(std::uint64_t at) const {
+    return blocks_[at >> kBlockBits].get() + (at & (kBlockSize - 1));
+  }
+
+ private:
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t used_ = kBlockSize;  // bytes taken in the last block
+};
+
+// A row whose bytes do not fit the row's size field keeps its size in front
+// of them.
+constexpr std::uint64_t kLongRow = (std::uint64_t{1} << 24) - 1;
+
+MemoryList::MemoryList() : blocks_(std::make_unique<Blocks>()) {}
+MemoryList::~MemoryList() = default;
+MemoryList::MemoryList(MemoryList&&) noexcept = default;
+MemoryList& MemoryList::operator=(MemoryList&&) noexcept = default;
+
+std::string_view MemoryList::Bytes(const Row& row) const {
+  if (row.size == 0) return {};
+  const char* bytes = blocks_->At(row.at);
+  if (row.size != kLongRow) return {bytes, row.size};
+  std::uint64_t size;
+  std::memcpy(&size, bytes, sizeof size);
+  return {bytes + sizeof size, size};
 }
 
 void MemoryList::Add(std::string text) {
   ReserveRows(rows_, 1);
-  rows_.push_back(std::move(text));
+  std::array<char, 16> digest;
+  const bool is_digest = DigestBytes(text, digest);
+  const std::string_view bytes = is_digest ? std::string_view(digest.data(), 16) : text;
+  // The same text as the row before: the same bytes.
+  if (!rows_.empty() && rows_.back().digest == is_digest && Bytes(rows_.back()) == bytes) {
+    rows_.push_back(rows_.back());
+    return;
+  }
+  Row row{};
+  row.digest = is_digest;
+  if (bytes.empty()) {
+    row.size = 0;
+  } else if (bytes.size() < kLongRow) {
+    row.at = blocks_->Put(bytes);
+    row.size = bytes.size();
+  } else {
+    std::string prefixed(sizeof(std::uint64_t), '\0');
+    const std::uint64_t size = bytes.size();
+    std::memcpy(prefixed.data(), &size, sizeof size);
+    prefixed.append(bytes);
+    row.at = blocks_->Put(prefixed);
+    row.size = kLongRow;
+  }
+  rows_.push_back(row);
 }
 
 void MemoryList::AddAll(std::vector<std::string> texts) {
-  if (rows_.empty() && texts.size() <= kMaxRows) {
-    rows_ = std::move(texts);  // nothing to move row by row
-    return;
-  }
   ReserveRows(rows_, texts.size());
-  std::move(texts.begin(), texts.end(), std::back_inserter(rows_));
+  const std::size_t before = rows_.size();
+  try {
+    for (std::string& text : texts)
+      Add(std::move(text));
+  } catch (...) {
+    rows_.resize(before);  // none of them
+    throw;
+  }
 }
 
-std::vector<std::string> MemoryList::TakeAll() {
-  selected_ = -1;
-  return std::exchange(rows_, {});
+void MemoryList::Check(int position) const {
+  if (position < 0 || position >= Count()) throw ListIndexError(position);
 }
 
 std::string MemoryList::Get(int position) const {
-  if (position < 0 || position >= Count()) {
-    throw ListIndexError(position);
-  }
-  return rows_[static_cast<std::size_t>(position)];
+  Check(position);
+  const Row& row = rows_[static_cast<std::size_t>(position)];
+  return row.digest ? DigestText(Bytes(row)) : std::string(Bytes(row));
+}
+
+std::uint64_t MemoryList::Hash(int position) const {
+  Check(position);
+  const Row& row = rows_[static_cast<std::size_t>(position)];
+  return std::hash<std::string_view>()(Bytes(row)) ^ row.digest;
 }
 
 void MemoryList::Delete(int position) {
   if (position < 0 || position >= Count()) return;
   rows_.erase(rows_.begin() + position);
-  if (position == selected_) {
-    selected_ = -1;
-  } else if (position < selected_) {
-    --selected_;
+  selected_ = SelectionAfterDeleting(selected_, {position});
+}
+
+void MemoryList::DeleteAll(const std::vector<int>& positions) {
+  auto next = positions.begin();
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (next != positions.end() && static_cast<std::size_t>(*next) == i) {
+      ++next;
+      continue;
+    }
+    rows_[kept++] = rows_[i];
   }
+  rows_.resize(kept);
+  selected_ = SelectionAfterDeleting(selected_, positions);
 }
 
 int MemoryList::Count() const {
@@ -70,7 +194,8 @@ int MemoryList::Count() const {
 }
 
 void MemoryList::Clear() {
-  rows_.clear();
+  std::vector<Row>().swap(rows_);
+  blocks_ = std::make_unique<Blocks>();
   selected_ = -1;
 }
 

@@ -1,7 +1,14 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "digest/error.h"
@@ -17,7 +24,8 @@ inline constexpr std::size_t kMaxRows = std::numeric_limits<int>::max();
 
 // Makes room for `more` rows at the end of `rows`, growing geometrically, or
 // throws InsertLineError when the list would be too long or memory runs out.
-void ReserveRows(std::vector<std::string>& rows, std::size_t more);
+template <typename Row>
+void ReserveRows(std::vector<Row>& rows, std::size_t more);
 
 // One ordered list of text rows, as the search sees the window's lists.
 // Positions count from 0. Get outside the list throws
@@ -34,8 +42,11 @@ class TextList {
 
   // Appends all of `texts`, or none of them when the list cannot take them.
   virtual void AddAll(std::vector<std::string> texts) = 0;
-  // Removes every row and hands them over in order.
-  virtual std::vector<std::string> TakeAll() = 0;
+  // Removes the rows at `positions`, in increasing order, all at once; the
+  // selection goes as Delete would move it.
+  virtual void DeleteAll(const std::vector<int>& positions) = 0;
+  // A hash of the row's text: rows of equal text hash alike within a list.
+  virtual std::uint64_t Hash(int position) const;
 
   // The selected row, or -1 for none. Deleting the selected row leaves none
   // selected; deleting a row above it keeps the same row selected.
@@ -43,24 +54,61 @@ class TextList {
   virtual void SetItemIndex(int position) = 0;
 };
 
-// The plain in-memory list.
+// Where a selection at `selected` goes once the rows at `positions`
+// (increasing) are deleted: -1 if its own row goes, else up by the rows above.
+int SelectionAfterDeleting(int selected, const std::vector<int>& positions);
+
+// The plain in-memory list. Rows are kept compact, for the working lists of a
+// search of a million files: their bytes in large blocks, a row of the same
+// text as the row before it sharing its bytes (the folder of the files of
+// one folder), and a digest text (32 uppercase hexadecimal digits) kept as
+// its 16 bytes. Deleted rows' bytes are given back by Clear.
 class MemoryList : public TextList {
  public:
+  MemoryList();
+  ~MemoryList() override;
+  MemoryList(MemoryList&&) noexcept;
+  MemoryList& operator=(MemoryList&&) noexcept;
+
   void Add(std::string text) override;
   std::string Get(int position) const override;
   void Delete(int position) override;
   int Count() const override;
   void Clear() override;
   void AddAll(std::vector<std::string> texts) override;
-  std::vector<std::string> TakeAll() override;
+  void DeleteAll(const std::vector<int>& positions) override;
+  std::uint64_t Hash(int position) const override;
   int ItemIndex() const override { return selected_; }
   void SetItemIndex(int position) override;
 
-  const std::vector<std::string>& Rows() const { return rows_; }
-
  private:
-  std::vector<std::string> rows_;
+  struct Row {
+    std::uint64_t at : 39;     // where its bytes start in the blocks
+    std::uint64_t size : 24;   // how many bytes it keeps
+    std::uint64_t digest : 1;  // 16 bytes standing for 32 hexadecimal digits
+  };
+  class Blocks;
+
+  std::string_view Bytes(const Row& row) const;
+  void Check(int position) const;
+
+  std::vector<Row> rows_;
+  std::unique_ptr<Blocks> blocks_;
   int selected_ = -1;
 };
+
+template <typename Row>
+void ReserveRows(std::vector<Row>& rows, std::size_t more) {
+  if (more > kMaxRows - rows.size()) throw InsertLineError();
+  const std::size_t needed = rows.size() + more;
+  if (needed <= rows.capacity()) return;
+  try {
+    rows.reserve(std::min(kMaxRows, std::max(needed, rows.capacity() * 2)));
+  } catch (const std::bad_alloc&) {
+    throw InsertLineError();
+  } catch (const std::length_error&) {
+    throw InsertLineError();
+  }
+}
 
 }  // namespace dupfind

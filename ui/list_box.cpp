@@ -65,11 +65,16 @@ void ListBoxRows::Remove(int position) {
   endRemoveRows();
 }
 
-std::vector<std::string> ListBoxRows::TakeAll() {
+void ListBoxRows::RemoveAll(const std::vector<int>& positions) {
+  // From the last: each removal leaves the positions before it as they are.
+  for (auto position = positions.rbegin(); position != positions.rend(); ++position)
+    Remove(*position);
+}
+
+void ListBoxRows::Clear() {
   beginResetModel();
-  std::vector<std::string> rows = std::exchange(rows_, {});
+  std::vector<std::string>().swap(rows_);
   endResetModel();
-  return rows;
 }
 
 TListBox::TListBox(QWidget* parent) : QListView(parent), rows_(this) {
@@ -107,15 +112,17 @@ int TListBox::Count() const {
 }
 
 void TListBox::Clear() {
-  rows_.TakeAll();
+  rows_.Clear();
 }
 
 void TListBox::AddAll(std::vector<std::string> texts) {
   rows_.AppendAll(std::move(texts));
 }
 
-std::vector<std::string> TListBox::TakeAll() {
-  return rows_.TakeAll();
+void TListBox::DeleteAll(const std::vector<int>& positions) {
+  const int selected = ItemIndex();
+  rows_.RemoveAll(positions);
+  SetItemIndex(SelectionAfterDeleting(selected, positions));
 }
 
 int TListBox::ItemIndex() const {

@@ -25,7 +25,8 @@ class ListBoxRows : public QAbstractListModel {
   void Append(std::string text);
   void AppendAll(std::vector<std::string> texts);
   void Remove(int position);
-  std::vector<std::string> TakeAll();
+  void RemoveAll(const std::vector<int>& positions);
+  void Clear();
   const std::string& At(int position) const { return rows_[static_cast<std::size_t>(position)]; }
   int Size() const { return static_cast<int>(rows_.size()); }
 
@@ -53,7 +54,7 @@ class TListBox : public QListView, public TextList {
   int Count() const override;
   void Clear() override;
   void AddAll(std::vector<std::string> texts) override;
-  std::vector<std::string> TakeAll() override;
+  void DeleteAll(const std::vector<int>& positions) override;
   int ItemIndex() const override;
   void SetItemIndex(int position) override;
 

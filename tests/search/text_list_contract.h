@@ -46,7 +46,7 @@ TYPED_TEST_P(TextListContract, GetOutsideTheListNamesThePositionAndChangesNothin
   EXPECT_EQ(Rows(list), (Strings{"a", "b", "a"}));
 }
 
-TYPED_TEST_P(TextListContract, ClearAndTakeAllEmptyAnyListAndDropTheSelection) {
+TYPED_TEST_P(TextListContract, ClearEmptiesAnyListAndDropsTheSelection) {
   TextList& list = this->list;
   list.Clear();
   EXPECT_EQ(list.Count(), 0);
@@ -57,11 +57,32 @@ TYPED_TEST_P(TextListContract, ClearAndTakeAllEmptyAnyListAndDropTheSelection) {
   EXPECT_EQ(list.ItemIndex(), -1);
   this->Fill(list, {"z", "w"});
   EXPECT_EQ(list.ItemIndex(), -1);  // a new row at the old position is not selected
+  EXPECT_EQ(Rows(list), (Strings{"z", "w"}));
+}
 
-  list.SetItemIndex(0);
-  EXPECT_EQ(list.TakeAll(), (Strings{"z", "w"}));
-  EXPECT_EQ(list.Count(), 0);
+TYPED_TEST_P(TextListContract, DeleteAllRemovesTheRowsAsDeleteWould) {
+  TextList& list = this->list;
+  this->Fill(list, {"a", "b", "a", "d", "e"});
+  list.SetItemIndex(3);
+  list.DeleteAll({0, 2});
+  EXPECT_EQ(Rows(list), (Strings{"b", "d", "e"}));
+  EXPECT_EQ(list.ItemIndex(), 1);
+  list.DeleteAll({});
+  list.DeleteAll({1});
+  EXPECT_EQ(Rows(list), (Strings{"b", "e"}));
   EXPECT_EQ(list.ItemIndex(), -1);
+  list.DeleteAll({0, 1});
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TYPED_TEST_P(TextListContract, RowsOfEqualTextHashAlike) {
+  TextList& list = this->list;
+  const std::string digest = "900150983CD24FB0D6963F7D28E17F72";
+  this->Fill(list, {digest, "x", digest, "x", "y"});
+  EXPECT_EQ(list.Hash(0), list.Hash(2));
+  EXPECT_EQ(list.Hash(1), list.Hash(3));
+  EXPECT_NE(list.Hash(1), list.Hash(4));
+  EXPECT_EQ(ErrorText([&] { list.Hash(5); }), "List index out of bounds (5)");
 }
 
 TYPED_TEST_P(TextListContract, AddAllAppendsInOrderAfterTheRowsThere) {
@@ -103,7 +124,8 @@ TYPED_TEST_P(TextListContract, SelectionFollowsItsRowUntilItIsDeleted) {
 
 REGISTER_TYPED_TEST_SUITE_P(TextListContract, DeleteShiftsLaterRowsUpAndIgnoresPositionsOutside,
                             GetOutsideTheListNamesThePositionAndChangesNothing,
-                            ClearAndTakeAllEmptyAnyListAndDropTheSelection,
+                            ClearEmptiesAnyListAndDropsTheSelection,
+                            DeleteAllRemovesTheRowsAsDeleteWould, RowsOfEqualTextHashAlike,
                             AddAllAppendsInOrderAfterTheRowsThere,
                             SelectionFollowsItsRowUntilItIsDeleted);
 
