@@ -79,13 +79,16 @@ struct FileTask {
   std::shared_ptr<FileRead> file;
   std::size_t worker = 0;  // whose slot holds the file
   std::size_t slot = 0;
-  // kRead: the slot's buffer, kChunkSize bytes, shared so that it outlives a
-  // worker that has stopped while the read goes on.
+  // The slot's buffer, kChunkSize bytes, shared so that it outlives a worker
+  // that has stopped while the read goes on. A helper that opens a file reads
+  // its first chunk too, which the worker would ask for next.
   std::shared_ptr<std::uint8_t[]> buffer;
 
   // What came of it.
-  std::size_t got = 0;                 // kRead: bytes read into the buffer
-  bool last = false;                   // kRead: the file has been read whole, and closed
+  FileStatus status;                   // kOpen: the file's, as opened
+  bool read = false;                   // data was read: kRead, or kOpen and its first chunk
+  std::size_t got = 0;                 // bytes read into the buffer
+  bool last = false;                   // the file has been read whole, and closed
   std::optional<FileOutcome> outcome;  // the file's work ended with it
   bool resources_short = false;        // the file's work ended for want of resources
 };

@@ -122,6 +122,7 @@ void Opened(FileTask& task, OpenedEntry opened) {
   FileRead& file = *task.file;
   if (opened.kind == FileOutcome::Kind::kFile) {
     const FileStatus status = opened.file.status;
+    task.status = status;
     try {
       file.stream.emplace(file.entry.Path(), std::move(opened.file));
     } catch (const Error& error) {  // another program holds it locked
@@ -334,7 +335,7 @@ class FileWorker {
     task.file = slots_[i].file;
     task.worker = index_;
     task.slot = i;
-    if (kind == FileTask::Kind::kRead) task.buffer = Buffer(slots_[i]);
+    task.buffer = Buffer(slots_[i]);
     return task;
   }
 
@@ -360,10 +361,10 @@ class FileWorker {
     }
     if (task.kind == FileTask::Kind::kOpen) {
       if (task.outcome) return End(slot, std::move(*task.outcome));
-      slot.status = slot.file->stream->Status();
+      slot.status = task.status;
       slot.unread = slot.status.size;
       slot.phase = Phase::kOpen;
-      return;
+      if (!task.read) return;
     }
     if (task.outcome) {
       task.outcome->status = slot.status;
@@ -426,8 +427,9 @@ void RunTask(FileTask& task, ThreadMark& mark) {
   try {
     if (task.kind == FileTask::Kind::kOpen) {
       Opened(task, OpenEntry(file.entry));
-      return;
+      if (task.outcome || task.resources_short || !task.buffer) return;
     }
+    task.read = true;
     try {
       task.got = file.stream->Read(task.buffer.get(), kChunkSize);
       task.last = file.stream->AtEnd();

@@ -316,16 +316,14 @@ TEST_F(ReadAheadTest, FileTheWindowWaitsForIsReadBeforeTheOthers) {
 TEST_F(ReadAheadTest, FilesDeletedFromInsideTheScanAreMetAsGone) {
   for (const bool in_subfolder : {false, true}) {
     TempDir tree, elsewhere;
-    for (int i = 0; i < 20; ++i)
-      tree.File("f" + std::to_string(i), std::to_string(i));
+    const std::string entry = "v";
+    const std::string victim = tree.File(in_subfolder ? "v/victim" : "v", "same");
     // Not the first entry listed, so that an event comes before it.
-    std::string entry;
-    for (int n = 0; entry.empty() || Listing(tree.path()).front() == entry; ++n) {
-      if (!entry.empty()) fs::remove_all(tree.folder() + entry);
-      entry = "v" + std::to_string(n);
-      tree.File(in_subfolder ? entry + "/victim" : entry, "same");
+    int files = 0;
+    while (files < 20 || Listing(tree.path()).front() == entry) {
+      tree.File("f" + std::to_string(files), std::to_string(files));
+      ++files;
     }
-    const std::string victim = tree.folder() + entry + (in_subfolder ? "/victim" : "");
     const std::string partner = elsewhere.File("partner", "same");
     // Its row and its partner's, as a search would have left them.
     form.SetFolderText(tree.path());
@@ -355,7 +353,7 @@ TEST_F(ReadAheadTest, FilesDeletedFromInsideTheScanAreMetAsGone) {
     ASSERT_TRUE(deleted);
     if (in_subfolder) {
       EXPECT_EQ(error, "<no error>");
-      EXPECT_EQ(form.ListBox1().Count(), 20);
+      EXPECT_EQ(form.ListBox1().Count(), files);
     } else {
       EXPECT_EQ(error, "Cannot open file \"" + victim + "\". No such file or directory");
     }
