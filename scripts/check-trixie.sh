@@ -68,10 +68,11 @@ else
   echo "$out"
   command=$(printf '%s\n' "$out" | sed -n "s/^ *su -c '\(.*\)'$/\1/p")
   [ -n "$command" ] || fail "no command for root was given"
-  owner_before=$(find "$root/home/tester/dupfind" ! -user tester | wc -l)
+  uid=$(in_root id -u tester)
+  owner_before=$(find "$root/home/tester/dupfind" ! -uid "$uid" | wc -l)
   step "root runs: $command"
   in_root sh -c "$command"
-  [ "$(find "$root/home/tester/dupfind" ! -user tester | wc -l)" -eq "$owner_before" ] ||
+  [ "$(find "$root/home/tester/dupfind" ! -uid "$uid" | wc -l)" -eq "$owner_before" ] ||
     fail "root's command changed the user's tree"
   pass "the missing packages were named, and root's command installed them alone"
 fi

@@ -32,6 +32,7 @@ done
 
 missing=()
 for p in "${wanted[@]}"; do
+  case " ${missing[*]} " in *" $p "*) continue ;; esac
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
