@@ -11,8 +11,7 @@ double Linear(double channel) {
 
 double Luminance(const QColor& colour) {
   const QColor rgb = colour.toRgb();
-  return 0.2126 * Linear(rgb.redF()) + 0.7152 * Linear(rgb.greenF()) +
-         0.0722 * Linear(rgb.blueF());
+  return 0.2126 * Linear(rgb.redF()) + 0.7152 * Linear(rgb.greenF()) + 0.0722 * Linear(rgb.blueF());
 }
 
 QColor Mix(const QColor& from, const QColor& to, double share) {

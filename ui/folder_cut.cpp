@@ -54,7 +54,8 @@ QString CutFolder(std::span<const std::string_view> group, std::size_t row,
   // ...through the character that sets this folder apart (or its last one,
   // when the nearest folder lies below it).
   const std::size_t apart = CharacterEnd(folder, std::min(nearest, folder.size() - 1));
-  const QString lead = (from > 0 ? kEllipsis : QString()) + Shown(folder.substr(from, apart - from));
+  const QString lead =
+      (from > 0 ? kEllipsis : QString()) + Shown(folder.substr(from, apart - from));
   const QString rest = Shown(folder.substr(apart));
   if (metrics.horizontalAdvance(lead + rest) <= width) return lead + rest;
   const int left = width - metrics.horizontalAdvance(lead);
