@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,9 +37,9 @@ bool LockingUnsupported(int error_number) {
 
 OpenFile OpenRegularFile(const std::string& path) {
   OpenFile file{OpenForReading(AT_FDCWD, path.c_str()), {}};
-  if (!file.fd || ::fstat(file.fd.get(), &file.status) != 0) throw OpenError(path, errno);
-  if (S_ISDIR(file.status.st_mode)) throw OpenError(path, EISDIR);
-  if (!S_ISREG(file.status.st_mode)) throw OpenError(path, EINVAL);
+  if (!file.fd || !StatusOf(file.fd.get(), file.status)) throw OpenError(path, errno);
+  if (S_ISDIR(file.status.mode)) throw OpenError(path, EISDIR);
+  if (!S_ISREG(file.status.mode)) throw OpenError(path, EINVAL);
   return file;
 }
 
@@ -79,7 +80,7 @@ class HeldLocks {
   static constexpr std::size_t kBuckets = 4096;
 
   static std::size_t Bucket(FileIdentity identity) {
-    return (identity.first * 0x9E3779B97F4A7C15u ^ identity.second) % kBuckets;
+    return FileIdentityHash()(identity) % kBuckets;
   }
 
   void Release(std::atomic<int>& held) {
@@ -119,18 +120,10 @@ FileStream::~FileStream() {
   if (locked_) Locks().Close(fd_, identity_);
 }
 
-FileStream::FileStream(const std::string& path, int fd) : path_(path), fd_(fd) {
-  struct stat status;
-  const off_t offset = ::lseek(fd, 0, SEEK_CUR);
-  if (::fstat(fd, &status) != 0 || offset < 0) throw ReadError(path_, errno);
-  Adopt(status);
-  position_ = offset_ = static_cast<std::uint64_t>(offset);
-}
-
-void FileStream::Adopt(const struct stat& status) {
-  identity_ = IdentityOf(status);
-  size_ = static_cast<std::uint64_t>(status.st_size);
-  modified_ = status.st_mtim;
+void FileStream::Adopt(const FileStatus& status) {
+  identity_ = status.identity;
+  size_ = status.size;
+  modified_ = status.modified;
 }
 
 std::uint64_t FileStream::Size() {
@@ -174,10 +167,9 @@ std::size_t FileStream::Read(void* buffer, std::size_t size) {
 }
 
 void FileStream::CheckUnchanged() const {
-  struct stat status;
-  if (::fstat(fd_.get(), &status) != 0) throw ReadError(path_, errno);
-  if (static_cast<std::uint64_t>(status.st_size) != size_ ||
-      status.st_mtim.tv_sec != modified_.tv_sec || status.st_mtim.tv_nsec != modified_.tv_nsec) {
+  FileStatus status;
+  if (!StatusOf(fd_.get(), status)) throw ReadError(path_, errno);
+  if (status.size != size_ || status.modified != modified_) {
     throw ChangedError(path_);
   }
 }

@@ -1,33 +1,14 @@
 #pragma once
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
-#include <ctime>
-#include <functional>
+#include <cstdint>
 #include <string>
-#include <unordered_set>
-#include <utility>
 
 #include "digest/error.h"
+#include "digest/file_status.h"
 #include "digest/md5.h"
 #include "digest/unique_fd.h"
 
 namespace dupfind {
-
-// A file on disk, whichever path reaches it: its device and inode.
-using FileIdentity = std::pair<dev_t, ino_t>;
-
-inline FileIdentity IdentityOf(const struct stat& status) {
-  return {status.st_dev, status.st_ino};
-}
-
-struct FileIdentityHash {
-  std::size_t operator()(const FileIdentity& identity) const {
-    return std::hash<ino_t>()(identity.second) ^ (std::hash<dev_t>()(identity.first) << 1);
-  }
-};
-using FileIdentitySet = std::unordered_set<FileIdentity, FileIdentityHash>;
 
 // Files that report no size, as those of /proc and /sys do, are read to their
 // end but never past this many bytes: some of them never end.
@@ -43,7 +24,7 @@ UniqueFd OpenForReading(int folder, const char* name, bool follow_link = true);
 // A descriptor open for reading on a regular file, with the file's status.
 struct OpenFile {
   UniqueFd fd;
-  struct stat status;
+  FileStatus status;
 };
 
 // The open error of a file another open file description holds locked.
@@ -72,8 +53,6 @@ class FileStream : public Stream {
   explicit FileStream(const std::string& path);
   // Takes `file` and locks it; `path` names it in errors.
   FileStream(const std::string& path, OpenFile file, LockWait wait = LockWait::kForThisProgram);
-  // Adopts `fd` as it stands, at its present position, without a lock.
-  FileStream(const std::string& path, int fd);
   ~FileStream() override;
   FileStream(const FileStream&) = delete;
   FileStream& operator=(const FileStream&) = delete;
@@ -83,10 +62,8 @@ class FileStream : public Stream {
   void Seek(std::uint64_t position) override;
   std::size_t Read(void* buffer, std::size_t size) override;
 
-  FileIdentity Identity() const { return identity_; }
-
  private:
-  void Adopt(const struct stat& status);
+  void Adopt(const FileStatus& status);
   // Throws the changed-file error unless the file still has the size and
   // modification time it had when it was opened.
   void CheckUnchanged() const;
@@ -96,7 +73,7 @@ class FileStream : public Stream {
   bool locked_ = false;
   FileIdentity identity_{};
   std::uint64_t size_ = 0;  // 0: the file reports no size and is read to its end
-  std::timespec modified_{};
+  std::int64_t modified_ = 0;
   std::uint64_t position_ = 0;  // where the next read starts
   std::uint64_t offset_ = 0;    // the descriptor's own position
 };

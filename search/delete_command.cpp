@@ -49,8 +49,8 @@ std::string MoveAside(int folder, const std::string& name, const std::string& pa
     }
     if (errno == EEXIST) continue;
     const int error_number = errno;
-    struct stat status;
-    if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return {};
+    FileStatus status;
+    if (!StatusAt(folder, name.c_str(), false, status)) return {};
     // Some file systems (/proc) answer ENOENT for an entry that stands.
     throw DeleteError(path, error_number == ENOENT ? EPERM : error_number);
   }
@@ -71,14 +71,12 @@ void PutBack(int folder, const std::string& hidden, const std::string& name,
 // between. A link is opened through to its file, and the link itself goes.
 void DeleteIfTheSame(int folder, const std::string& hidden, const std::string& path,
                      const std::string& digest, FileIdentity identity) {
-  struct stat aside;
-  if (::fstatat(folder, hidden.c_str(), &aside, AT_SYMLINK_NOFOLLOW) != 0) {
-    throw DeleteError(path, errno);
-  }
+  FileStatus aside;
+  if (!StatusAt(folder, hidden.c_str(), false, aside)) throw DeleteError(path, errno);
   OpenFile file{OpenForReading(folder, hidden.c_str()), {}};
-  if (!file.fd || ::fstat(file.fd.get(), &file.status) != 0) throw ChangedError(path);
-  if (!S_ISREG(file.status.st_mode) || IdentityOf(file.status) != identity ||
-      (!S_ISLNK(aside.st_mode) && IdentityOf(aside) != identity)) {
+  if (!file.fd || !StatusOf(file.fd.get(), file.status)) throw ChangedError(path);
+  if (!S_ISREG(file.status.mode) || file.status.identity != identity ||
+      (!S_ISLNK(aside.mode) && aside.identity != identity)) {
     throw ChangedError(path);
   }
   FileStream stream(path, std::move(file));
@@ -97,18 +95,18 @@ void DeleteIfUnchanged(const std::string& folder, const std::string& name,
     if (IsGone(errno)) return;
     throw DeleteError(path, errno);
   }
-  struct stat entry, target;
-  if (::fstatat(dir.get(), name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+  FileStatus entry, target;
+  if (!StatusAt(dir.get(), name.c_str(), false, entry)) {
     if (IsGone(errno)) return;
     throw DeleteError(path, errno);
   }
-  if (S_ISDIR(entry.st_mode)) return;  // a folder now stands there: not ours to delete
-  if (::fstatat(dir.get(), name.c_str(), &target, 0) != 0) {
+  if (S_ISDIR(entry.mode)) return;  // a folder now stands there: not ours to delete
+  if (!StatusAt(dir.get(), name.c_str(), true, target)) {
     if (IsGone(errno)) return;  // a link whose file has gone: no content left to delete
     throw DeleteError(path, errno);
   }
   // Checked once before anything moves, so that another file at the name stays put.
-  if (identity == FileIdentity{} || IdentityOf(target) != identity) throw ChangedError(path);
+  if (identity == FileIdentity{} || target.identity != identity) throw ChangedError(path);
 
   const std::string hidden = MoveAside(dir.get(), name, path);
   if (hidden.empty()) return;
@@ -131,7 +129,7 @@ void DeleteSelected() {
   const std::string digest = form.ListBox9().Get(selected);
   const auto position = static_cast<std::size_t>(selected);
   const FileIdentity identity =
-      position < form.result_files.size() ? form.result_files[position] : FileIdentity{};
+      position < form.result_files.size() ? form.result_files[position].identity : FileIdentity{};
 
   if (!(name == kSeparator && folder == kSeparator)) {
     DeleteIfUnchanged(folder, name, digest, identity);

@@ -24,17 +24,17 @@ OpenedEntry OpenEntry(const FileEntry& entry) {
   OpenFile file{OpenForReading(folder, entry.name.c_str(), entry.follow_link), {}};
   if (!file.fd && !entry.follow_link && errno == ELOOP) {
     // A link stands where a file was listed: what it leads to decides.
-    struct stat status;
-    if (::fstatat(folder, entry.name.c_str(), &status, 0) != 0) {
+    FileStatus status;
+    if (!StatusAt(folder, entry.name.c_str(), true, status)) {
       if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) return {};  // leads nowhere
       return Unopened(entry, errno);
     }
-    if (S_ISDIR(status.st_mode)) return {FileOutcome::Kind::kFolder, {}, {}};
-    if (!S_ISREG(status.st_mode)) return {};
+    if (S_ISDIR(status.mode)) return {FileOutcome::Kind::kFolder, {}, {}};
+    if (!S_ISREG(status.mode)) return {};
     file.fd = OpenForReading(folder, entry.name.c_str(), true);
   }
-  if (!file.fd || ::fstat(file.fd.get(), &file.status) != 0) return Unopened(entry, errno);
-  if (!S_ISREG(file.status.st_mode)) return {};
+  if (!file.fd || !StatusOf(file.fd.get(), file.status)) return Unopened(entry, errno);
+  if (!S_ISREG(file.status.mode)) return {};
   return {FileOutcome::Kind::kFile, std::move(file), {}};
 }
 
@@ -42,7 +42,7 @@ FileOutcome ReadEntry(const FileEntry& entry) {
   OpenedEntry opened = OpenEntry(entry);
   FileOutcome outcome{opened.kind, {}, {}, std::move(opened.error)};
   if (opened.kind != FileOutcome::Kind::kFile) return outcome;
-  outcome.identity = IdentityOf(opened.file.status);
+  outcome.status = opened.file.status;
   try {
     FileStream stream(entry.Path(), std::move(opened.file));
     outcome.digest = DigestOfStream(stream);

@@ -11,14 +11,14 @@ namespace dupfind {
 // What became of a file the walk met, once it was opened and read.
 struct FileOutcome {
   enum class Kind {
-    kFile,      // a regular file: its identity, and its digest unless `error`
+    kFile,      // a regular file: its status, and its digest unless `error`
     kNotAFile,  // no longer a regular file when it was opened: no row
     kFolder,    // a folder stands where the file was listed: walked as one
     kUnopened,  // it could not be opened: `error`
     kBusy,      // another thread of the program holds it locked: to do again
   };
   Kind kind = Kind::kNotAFile;
-  FileIdentity identity{};
+  FileStatus status;  // as it was opened; the read checks the file still has its size and time
   Digest digest{};
   std::string error;  // the message of the error that ended the file's work
 };

@@ -39,9 +39,9 @@ Error FolderChangedError(const std::string& folder) {
 }
 
 FileIdentity IdentityOfFolder(int fd, const std::string& text) {
-  struct stat status;
-  if (::fstat(fd, &status) != 0) throw FolderError(text, errno);
-  return IdentityOf(status);
+  FileStatus status;
+  if (!StatusOf(fd, status)) throw FolderError(text, errno);
+  return status.identity;
 }
 
 std::shared_ptr<const Folder> Share(UniqueFd fd, const std::string& text, FileIdentity identity) {
@@ -109,15 +109,15 @@ bool FolderWalk::Next(FileEntry& entry) {
       default:
         continue;  // devices, pipes and sockets are never opened
     }
-    struct stat status;
-    if (::fstatat(Current().fd.get(), listed.name.c_str(), &status, 0) != 0) {
+    FileStatus status;
+    if (!StatusAt(Current().fd.get(), listed.name.c_str(), true, status)) {
       if (LeadsNowhere(errno)) continue;
       entry = {path_.back().folder, listed.name, true, errno};
       return true;
     }
-    if (S_ISDIR(status.st_mode)) {
+    if (S_ISDIR(status.mode)) {
       Descend(listed.name);
-    } else if (S_ISREG(status.st_mode)) {
+    } else if (S_ISREG(status.mode)) {
       entry = {path_.back().folder, listed.name, true, 0};
       return true;
     }
@@ -147,8 +147,8 @@ void FolderWalk::Leave() {
   // otherwise it is opened again by name when it is needed.
   Level& parent = path_.back();
   UniqueFd up = OpenSubfolder(child->fd.get(), "..");
-  struct stat status;
-  if (up && ::fstat(up.get(), &status) == 0 && IdentityOf(status) == parent.identity) {
+  FileStatus status;
+  if (up && StatusOf(up.get(), status) && status.identity == parent.identity) {
     parent.folder = Share(std::move(up), parent.text, parent.identity);
   }
 }

@@ -47,7 +47,7 @@ Groups GroupByDigest(const Column& digests) {
 // One triple of parallel columns being written, with the file of each row.
 struct Triple {
   Column names, folders, digests;
-  std::vector<FileIdentity> files;
+  std::vector<FileStatus> files;
 
   // Every row goes either to the results or back to the working lists, never
   // both, so its texts are moved, not copied.
@@ -73,7 +73,7 @@ struct Triple {
   }
 
   void AppendTo(TextList& name_list, TextList& folder_list, TextList& digest_list,
-                std::vector<FileIdentity>& file_list) {
+                std::vector<FileStatus>& file_list) {
     name_list.AddAll(std::move(names));
     folder_list.AddAll(std::move(folders));
     digest_list.AddAll(std::move(digests));

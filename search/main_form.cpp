@@ -19,4 +19,17 @@ void ClearLists(MainForm& form) {
   form.result_files.clear();
 }
 
+void PlainForm::AwaitMessages(UserInput input) {
+  if (on_await_messages && on_await_messages(input)) return;
+  std::unique_lock<std::mutex> guard(wake_mutex_);
+  woken_.wait(guard, [this] { return wake_pending_; });
+  wake_pending_ = false;
+}
+
+void PlainForm::WakeUp() {
+  const std::lock_guard<std::mutex> guard(wake_mutex_);
+  wake_pending_ = true;
+  woken_.notify_all();
+}
+
 }  // namespace dupfind

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -35,17 +37,30 @@ class MainForm {
   // Lets the window handle what is pending (repaint, clicks) and returns.
   virtual void ProcessMessages() = 0;
 
+  // What the window does with the user's keys and clicks while it waits.
+  enum class UserInput {
+    kHandle,  // as ProcessMessages does: a command the user starts runs at once
+    kHold,    // kept queued until a later ProcessMessages or the event loop
+  };
+  // Waits on the window thread for something to happen, handling the
+  // window's events meanwhile: returns once it has handled some, or once
+  // WakeUp has been called since the last return. Never spins.
+  virtual void AwaitMessages(UserInput input) = 0;
+  // Makes the current or the next AwaitMessages return. Safe from any thread.
+  virtual void WakeUp() = 0;
+
   // The files given a row since the lists were last emptied. A scan gives no
   // file a second row, also when it goes on after a search that ran nested
   // inside it and recorded files of its own.
   FileIdentitySet recorded_files;
 
-  // The file each row was read from, beside the rows as they move: one per
+  // The file each row was read from, as it was when read (a default status
+  // where none was read), beside the rows as they move: one per
   // working row with a digest (parallel to ListBox3), and one per result row
   // (parallel to ListBox7-9; a separator, or a row no scan gave, has none).
   // The delete command removes only the file its row was read from.
-  std::vector<FileIdentity> working_files;
-  std::vector<FileIdentity> result_files;
+  std::vector<FileStatus> working_files;
+  std::vector<FileStatus> result_files;
 };
 
 // Empties ListBox1 to ListBox9, in this order, and forgets the recorded files.
@@ -56,7 +71,10 @@ void ClearLists(MainForm& form);
 extern MainForm* Form1;
 
 // The main window without a window system: plain lists and texts. Its event
-// call runs `on_process_messages`, which does nothing unless set.
+// call runs `on_process_messages`, which does nothing unless set. Its wait
+// first runs `on_await_messages`, where a test can act as a user would while
+// the window waits, and returns if that says it did something; otherwise it
+// blocks until WakeUp.
 class PlainForm : public MainForm {
  public:
   TextList& ListBox1() override { return lists_[0]; }
@@ -77,13 +95,20 @@ class PlainForm : public MainForm {
   void ProcessMessages() override {
     if (on_process_messages) on_process_messages();
   }
+  void AwaitMessages(UserInput input) override;
+  void WakeUp() override;
 
   std::function<void()> on_process_messages;
+  std::function<bool(UserInput)> on_await_messages;
 
  private:
   MemoryList lists_[9];
   std::string folder_;
   std::string status_;
+
+  std::mutex wake_mutex_;
+  std::condition_variable woken_;
+  bool wake_pending_ = false;  // guarded by wake_mutex_
 };
 
 }  // namespace dupfind

@@ -237,7 +237,7 @@ void Workers::Begin(Md5Lanes& engine, std::size_t index, Lane& lane) {
     lane.outcome.kind = opened.kind;
     lane.outcome.error = std::move(opened.error);
     if (opened.kind == FileOutcome::Kind::kFile) {
-      lane.outcome.identity = IdentityOf(opened.file.status);
+      lane.outcome.status = opened.file.status;
       lane.stream.emplace(entry.Path(), std::move(opened.file), LockWait::kNever);
       if (!lane.buffer) lane.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(chunk_);
       engine.Start(index);

@@ -27,7 +27,7 @@ void Record(FolderWalk& walk, const FileEntry& entry, FileOutcome outcome) {
     case FileOutcome::Kind::kUnopened:
       break;
     case FileOutcome::Kind::kFile:
-      if (!form.recorded_files.insert(outcome.identity).second) return;
+      if (!form.recorded_files.insert(outcome.status.identity).second) return;
       break;
   }
   const std::string path = entry.Path();
@@ -35,7 +35,7 @@ void Record(FolderWalk& walk, const FileEntry& entry, FileOutcome outcome) {
   form.ListBox2().Add(entry.folder->text);
   if (!outcome.error.empty()) throw Error(outcome.error);
   form.ListBox3().Add(DigestToText(outcome.digest));
-  form.working_files.push_back(outcome.identity);
+  form.working_files.push_back(outcome.status);
   form.SetStatusText(path);
   form.ProcessMessages();
 }

@@ -7,7 +7,7 @@ namespace dupfind {
 // Walks `folder` and every folder beneath it, depth first in the order the
 // file system lists entries, and appends one row per file to the working
 // lists of Form1: name, folder text (ending in "/"), digest text; the file's
-// identity goes to Form1's working_files. After each file the status line
+// status as read goes to Form1's working_files. After each file the status line
 // shows its path and pending events are processed.
 //
 // Every file is opened from its folder's descriptor, and the row is the file

@@ -1,5 +1,6 @@
 #include "ui/Unit1.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLabel>
@@ -45,7 +46,8 @@ QString ShownFolder(const TListBox& folders, int position, const QFontMetrics& m
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                          Qt::WindowCloseButtonHint) {
+                          Qt::WindowCloseButtonHint),
+      dispatcher_(QAbstractEventDispatcher::instance()) {
   SetUpWindow(*this, "Form1", QStringLiteral("Поиск дубликатов файлов"), QRect(426, 240, 561, 225));
 
   Label1 = Place(new QLabel(QStringLiteral("Выберите папку:"), this), "Label1", 8, 8, 85, 13);
@@ -170,6 +172,18 @@ void TForm1::SetStatusText(const std::string& text) {
 
 void TForm1::ProcessMessages() {
   QCoreApplication::processEvents();
+}
+
+void TForm1::AwaitMessages(UserInput input) {
+  // Held input stays in Qt's queue; repaints, timers and the window
+  // manager's pings are still answered.
+  QEventLoop::ProcessEventsFlags flags = QEventLoop::WaitForMoreEvents;
+  if (input == UserInput::kHold) flags |= QEventLoop::ExcludeUserInputEvents;
+  QCoreApplication::processEvents(flags);
+}
+
+void TForm1::WakeUp() {
+  dispatcher_->wakeUp();  // thread-safe, and remembered until the next wait
 }
 
 void TForm1::Button1Click() {

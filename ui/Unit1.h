@@ -6,6 +6,7 @@
 
 #include "search/main_form.h"
 
+class QAbstractEventDispatcher;
 class QLabel;
 class QLineEdit;
 
@@ -40,6 +41,8 @@ class TForm1 : public QWidget, public MainForm {
   std::string StatusText() const override;
   void SetStatusText(const std::string& text) override;
   void ProcessMessages() override;
+  void AwaitMessages(UserInput input) override;
+  void WakeUp() override;
 
  public slots:
   void Button1Click();  // choose a folder
@@ -74,6 +77,7 @@ class TForm1 : public QWidget, public MainForm {
   TButton* Button5;
   TStatusBar* StatusBar1;
 
+  QAbstractEventDispatcher* const dispatcher_;  // the window thread's, which WakeUp wakes
   int searches_running_ = 0;
   bool close_requested_ = false;
 };

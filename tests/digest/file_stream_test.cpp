@@ -96,9 +96,9 @@ TEST_F(FileStreamTest, RefusesADirectoryAndAFifoWithoutBlocking) {
 
 TEST_F(FileStreamTest, AFailingReadRaisesTheReadError) {
   here_.File("data", "content");
-  const int write_only = ::open("data", O_WRONLY | O_CLOEXEC);
-  ASSERT_GE(write_only, 0);
-  FileStream stream("data", write_only);
+  OpenFile file{UniqueFd(::open("data", O_WRONLY | O_CLOEXEC)), {}};
+  ASSERT_TRUE(file.fd && StatusOf(file.fd.get(), file.status));
+  FileStream stream("data", std::move(file));
   EXPECT_EQ(ErrorText([&] { DigestOfStream(stream); }),
             "Cannot read file \"" + here_.folder() + "data\". Bad file descriptor");
 }

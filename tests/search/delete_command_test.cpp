@@ -36,11 +36,12 @@ class DeleteCommandTest : public FormTest {
   // Adds the result row of `folder` + `name` with the file's present digest
   // and identity, as a search would.
   void AddRow(const std::string& folder, const std::string& name) {
-    FileStream file(folder + name);
+    FileStatus status;
+    ASSERT_TRUE(StatusAt(AT_FDCWD, (folder + name).c_str(), true, status));
     form.ListBox7().Add(name);
     form.ListBox8().Add(folder);
-    form.ListBox9().Add(DigestToText(DigestOfStream(file)));
-    form.result_files.push_back(file.Identity());
+    form.ListBox9().Add(DigestToText(DigestOfFile(folder + name)));
+    form.result_files.push_back(status);
   }
 
   void AddSeparator() {

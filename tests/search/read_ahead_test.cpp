@@ -3,6 +3,7 @@
 
 #include "search/read_ahead.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,18 +40,19 @@ struct Scanned {
 // meets it, and the file a link leads to taken once.
 Scanned ReadOneByOne(const std::string& folder) {
   Scanned scanned;
-  std::set<FileIdentity> seen;
+  FileIdentitySet seen;
   FolderWalk walk(folder + "/");
   for (FileEntry entry; walk.Next(entry);) {
-    struct stat status;
-    if (::stat(entry.Path().c_str(), &status) != 0 || !seen.insert(IdentityOf(status)).second) {
+    FileStatus status;
+    if (!StatusAt(AT_FDCWD, entry.Path().c_str(), true, status) ||
+        !seen.insert(status.identity).second) {
       continue;
     }
     scanned.names.push_back(entry.name);
     scanned.folders.push_back(entry.folder->text);
     scanned.digests.push_back(DigestToText(DigestOfFile(entry.Path())));
     scanned.statuses.push_back(entry.Path());
-    scanned.files.push_back(IdentityOf(status));
+    scanned.files.push_back(status.identity);
   }
   return scanned;
 }
@@ -64,7 +66,8 @@ class ReadAheadTest : public FormTest {
     scanned.names = Rows(form.ListBox1());
     scanned.folders = Rows(form.ListBox2());
     scanned.digests = Rows(form.ListBox3());
-    scanned.files = form.working_files;
+    for (const FileStatus& file : form.working_files)
+      scanned.files.push_back(file.identity);
     return scanned;
   }
 };

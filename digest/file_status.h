@@ -1,0 +1,47 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <unordered_set>
+
+namespace dupfind {
+
+// A file on disk, whichever path reaches it: its device, its inode number and,
+// where the file system keeps one, its birth time, so that a file given the
+// inode number of another deleted meanwhile is not taken for that one.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::int64_t born = 0;  // nanoseconds since the epoch; 0 where no birth time is kept
+
+  bool operator==(const FileIdentity&) const = default;
+};
+
+struct FileIdentityHash {
+  std::size_t operator()(const FileIdentity& identity) const;
+};
+using FileIdentitySet = std::unordered_set<FileIdentity, FileIdentityHash>;
+
+// What the system says of a file at one moment. Times are nanoseconds since
+// the epoch.
+struct FileStatus {
+  mode_t mode = 0;  // the type bits tell a regular file (S_ISREG) from a folder
+  FileIdentity identity;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+  std::int64_t changed = 0;  // the status change time, which no program can set back
+
+  bool operator==(const FileStatus&) const = default;
+};
+
+// The status of the open file `fd`. False, with errno set, when it cannot be had.
+bool StatusOf(int fd, FileStatus& status);
+
+// The status of the entry `name` of the folder `folder` (AT_FDCWD: the current
+// folder), following a final link unless `follow_link` is false. False, with
+// errno set, when it cannot be had.
+bool StatusAt(int folder, const char* name, bool follow_link, FileStatus& status);
+
+}  // namespace dupfind
