@@ -1,10 +1,13 @@
 #include "ui/normal_state.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+
+#include <utility>
 
 namespace dupfind {
 namespace {
@@ -42,11 +45,21 @@ class NormalStateKeeper : public QObject {
           QTimer::singleShot(0, this, [this] { AskForNormalState(); });
         }
         break;
+      case QEvent::LayoutRequest:
+        // A window that sizes itself to its layout (QMessageBox) would shrink
+        // back while the window system holds it large: it waits.
+        if (lifted_) {
+          relayout_ = true;
+          return true;
+        }
+        break;
       case QEvent::Resize:
         // Back at its size and in its normal state: the window system is done.
         if (lifted_ && !Large() && window_.size() == fixed_) {
           lifted_ = false;
           window_.setMaximumSize(fixed_);
+          if (std::exchange(relayout_, false))
+            QCoreApplication::postEvent(&window_, new QEvent(QEvent::LayoutRequest));
         }
         break;
       default:
@@ -90,9 +103,10 @@ class NormalStateKeeper : public QObject {
 
   QWidget& window_;
   QPointer<QWindow> handle_;
-  QSize fixed_;          // the size limit while it is lifted
-  bool lifted_ = false;  // the size limit is lifted
-  bool refuse_ = false;  // made large: the normal state is asked for after the next paint
+  QSize fixed_;            // the size limit while it is lifted
+  bool lifted_ = false;    // the size limit is lifted
+  bool refuse_ = false;    // made large: the normal state is asked for after the next paint
+  bool relayout_ = false;  // a layout request held back while lifted
 };
 
 }  // namespace

@@ -18,12 +18,15 @@
 namespace dupfind {
 namespace {
 
-// Every size the window took, and whether its size limit let it take it.
+// Every size the window took; whether its size limit let it take them; and
+// whether it left the large size while the window system still held it large,
+// which a Wayland compositor ends the program for.
 class SizeLog : public QObject {
  public:
   explicit SizeLog(QWidget& window) : window_(window) { window.installEventFilter(this); }
   QList<QSize> sizes;
   bool refused_a_size = false;
+  bool left_large_size_while_large = false;
 
  protected:
   bool eventFilter(QObject*, QEvent* event) override {
@@ -31,9 +34,16 @@ class SizeLog : public QObject {
       sizes << window_.size();
       const QSize limit = window_.maximumSize();
       refused_a_size |= window_.width() > limit.width() || window_.height() > limit.height();
+      const bool large =
+          window_.windowHandle()->windowStates() & (Qt::WindowMaximized | Qt::WindowFullScreen);
+      if (large && !large_.isValid()) large_ = window_.size();
+      left_large_size_while_large |= large && window_.size() != large_;
     }
     return false;
   }
+
+ private:
+  QSize large_;
 
  private:
   QWidget& window_;
@@ -68,12 +78,13 @@ void NormalStateTest::ExpectRefused(QWidget& window, Qt::WindowState state, cons
   // The platform did make it large.
   QTRY_VERIFY(std::any_of(log.sizes.begin(), log.sizes.end(),
                           [&](QSize size) { return size.width() > fixed.width(); }));
-  QTRY_COMPARE(window.windowState(), Qt::WindowNoState);
+  QTRY_COMPARE(window.windowHandle()->windowStates(), Qt::WindowNoState);
   QTRY_COMPARE(window.size(), fixed);
-  QCOMPARE(window.windowHandle()->windowStates(), Qt::WindowNoState);
-  QCOMPARE(window.maximumSize(), fixed);
+  QTRY_COMPARE(window.maximumSize(), fixed);
+  QCOMPARE(window.windowState(), Qt::WindowNoState);
   QCOMPARE(window.minimumSize(), fixed);
   QVERIFY(!log.refused_a_size);
+  QVERIFY(!log.left_large_size_while_large);
 }
 
 void NormalStateTest::largeStatesAreRefused_data() {
