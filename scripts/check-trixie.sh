@@ -43,7 +43,8 @@ mount_in proc proc /proc
 mount_in sysfs sys /sys
 mount_in devtmpfs udev /dev
 mount_in devpts devpts /dev/pts gid=5,mode=620
-mount_in tmpfs tmpfs /tmp
+# /tmp stays on the root's disk, as debootstrap leaves it. (An installed
+# Debian 13 mounts a tmpfs there, which lists a folder newest first.)
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 
 in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
