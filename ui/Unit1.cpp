@@ -6,18 +6,43 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <string_view>
+#include <vector>
+
 #include "search/delete_command.h"
 #include "search/search_command.h"
 #include "ui/Unit2.h"
 #include "ui/button.h"
 #include "ui/command.h"
 #include "ui/folder_chooser.h"
+#include "ui/folder_cut.h"
 #include "ui/list_box.h"
 #include "ui/shown_text.h"
 #include "ui/status_bar.h"
 #include "ui/window_style.h"
 
 namespace dupfind {
+namespace {
+
+// Row `position` of the folders column, cut to `width` among the folders of
+// its group: the rows between the separators around it.
+QString ShownFolder(const TListBox& folders, int position, const QFontMetrics& metrics, int width) {
+  const auto separator = [&](int row) { return folders.Row(row) == "---"; };
+  if (separator(position)) return QStringLiteral("---");
+  int first = position, last = position;
+  while (first > 0 && !separator(first - 1))
+    --first;
+  while (last + 1 < folders.Count() && !separator(last + 1))
+    ++last;
+  std::vector<std::string_view> group;
+  group.reserve(static_cast<std::size_t>(last - first + 1));
+  for (int row = first; row <= last; ++row)
+    group.emplace_back(folders.Row(row));
+  return CutFolder(group, static_cast<std::size_t>(position - first), metrics, width);
+}
+
+}  // namespace
+
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -44,13 +69,28 @@ TForm1::TForm1(QWidget* parent)
 
   // Only the names column takes input; the other two are shown greyed and
   // follow its scrolling, so a row's folder and digest stand beside its name.
-  // A folder cut short keeps its end, the folders nearest the file.
+  // A folder cut short still tells the copies of a group apart.
   ListBox8_->setEnabled(false);
   ListBox9_->setEnabled(false);
   ListBox8_->FollowScrolling(*ListBox7_);
   ListBox9_->FollowScrolling(*ListBox7_);
-  ListBox8_->setTextElideMode(Qt::ElideLeft);
-  ListBox7_->SetToolTips([this](int position) { return RowToolTip(position); });
+  ListBox8_->SetCut([this](int position, const QFontMetrics& metrics, int width) {
+    return ShownFolder(*ListBox8_, position, metrics, width);
+  });
+  for (TListBox* column : {ListBox7_, ListBox8_, ListBox9_}) {
+    column->SetRowData(
+        [this, column](int position, int role) { return RowData(column, position, role); });
+  }
+
+  // Each label names the control below it for assistive technology; none of
+  // their texts has a shortcut.
+  Label1->setBuddy(Edit1);
+  Label3->setBuddy(ListBox7_);
+  Label4->setBuddy(ListBox8_);
+  Label5->setBuddy(ListBox9_);
+  for (QLabel* label : {Label3, Label4, Label5}) {
+    label->buddy()->setAccessibleName(label->text());  // item views do not read buddies
+  }
 
   for (QWidget* widget :
        {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
@@ -96,18 +136,30 @@ void TForm1::SetFolderText(const std::string& text) {
   Edit1->setText(ShownText(text));
 }
 
-QString TForm1::RowToolTip(int position) const {
-  // Shown from the view's own frames: nothing here may fail on a row that
+QVariant TForm1::RowData(const TListBox* column, int position, int role) const {
+  // Asked from the view's own frames: nothing here may fail on a row that
   // another column does not hold yet.
   const TListBox* columns[] = {ListBox7_, ListBox8_, ListBox9_};
-  QStringList lines;
-  for (const TListBox* column : columns) {
-    if (position >= column->Count()) return {};
-    lines << ShownText(column->Get(position));
+  QStringList texts;
+  for (const TListBox* each : columns) {
+    if (position >= each->Count()) return {};
+    texts << ShownText(each->Row(position));
   }
-  if (lines.count(QStringLiteral("---")) == 3) return {};  // a separator row
-  return Label3->text() + ": " + lines[0] + "\n" + Label4->text() + ": " + lines[1] + "\n" +
-         Label5->text() + ": " + lines[2];
+  const bool separator = texts.count(QStringLiteral("---")) == 3;
+  switch (role) {
+    case Qt::ToolTipRole:
+      if (separator) return {};
+      return Label3->text() + ": " + texts[0] + "\n" + Label4->text() + ": " + texts[1] + "\n" +
+             Label5->text() + ": " + texts[2];
+    case Qt::AccessibleTextRole:
+      if (separator) return QStringLiteral("Конец группы");
+      return {};
+    case Qt::AccessibleDescriptionRole:
+      if (separator || column != ListBox7_) return {};
+      return Label4->text() + ": " + texts[1] + ", " + Label5->text() + ": " + texts[2];
+    default:
+      return {};
+  }
 }
 
 std::string TForm1::StatusText() const {

@@ -55,8 +55,10 @@ class TForm1 : public QWidget, public MainForm {
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  // A result row's whole name, folder and digest, each under its heading.
-  QString RowToolTip(int position) const;
+  // What result row `position` of `column` gives beside its text: the whole
+  // row as its tooltip, and for assistive technology the end of a group for
+  // a separator, the folder and digest of a name.
+  QVariant RowData(const TListBox* column, int position, int role) const;
 
   MemoryList list_box1_, list_box2_, list_box3_, list_box4_, list_box5_, list_box6_;
 

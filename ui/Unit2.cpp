@@ -7,6 +7,7 @@
 
 #include "digest/error.h"
 #include "ui/command.h"
+#include "ui/contrast.h"
 #include "ui/link_label.h"
 #include "ui/window_style.h"
 
@@ -33,9 +34,14 @@ TLinkLabel* Link(const char* text, QWidget* parent) {
   auto* label = new TLinkLabel(QString::fromLatin1(text), parent);
   label->setFont(WindowFont());  // a font of its own: its style changes alone
   // On the button-face background a label writes in ButtonText unless told
-  // otherwise; a link writes in the link colour.
+  // otherwise; a link writes in the link colour: blue, light enough to read
+  // on a dark theme's background.
   QPalette palette = label->palette();
-  palette.setColor(QPalette::Link, Qt::blue);
+  for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+    palette.setColor(group, QPalette::Link,
+                     ReadableLink(palette.color(group, parent->backgroundRole()),
+                                  palette.color(group, QPalette::Link)));
+  }
   label->setPalette(palette);
   label->setForegroundRole(QPalette::Link);
   return label;
@@ -100,6 +106,9 @@ TForm2::TForm2(QWidget* parent)
                      this),
                 "Memo2", 8, 184, 385, 89);
   setTabOrder(Memo1, Memo2);
+  // The labels above the text boxes name them for assistive technology.
+  Label1->setBuddy(Memo1);
+  Label9->setBuddy(Memo2);
 
   ConnectCommand(Label5, &TLinkLabel::MouseMove, this, &TForm2::Label5MouseMove);
   ConnectCommand(Label5, &TLinkLabel::MouseLeave, this, &TForm2::Label5MouseLeave);

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include "ui/normal_state.h"
 #include "ui/shown_text.h"
 
 namespace dupfind {
@@ -12,6 +13,7 @@ namespace {
 void ShowModalBox(const QString& caption, const QString& text) {
   QMessageBox box(QMessageBox::Critical, caption, text, QMessageBox::Ok,
                   QApplication::activeWindow());
+  KeepNormalState(box);  // a box of fixed size, like the windows
   box.exec();
 }
 

@@ -1,5 +1,6 @@
 #include "ui/list_box.h"
 
+#include <QApplication>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleOptionFocusRect>
@@ -8,19 +9,46 @@
 #include <iterator>
 #include <utility>
 
+#include "ui/contrast.h"
 #include "ui/shown_text.h"
 
 namespace dupfind {
 namespace {
 
 // Rows claim no width of their own: the view makes each as wide as itself, so
-// the text is cut to the list's width, whatever the widest row is.
+// the text is cut to the list's width, whatever the widest row is. Disabled
+// text is greyed no more than it needs to stay readable on the list's ground.
 class ListWideRows : public QStyledItemDelegate {
  public:
-  using QStyledItemDelegate::QStyledItemDelegate;
+  ListWideRows(QObject* parent, const TListBox::Cut& cut)
+      : QStyledItemDelegate(parent), cut_(cut) {}
+
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     return {0, QStyledItemDelegate::sizeHint(option, index).height()};
   }
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    QPalette& palette = option->palette;
+    palette.setColor(QPalette::Disabled, QPalette::Text,
+                     ReadableGrey(palette.color(QPalette::Disabled, QPalette::Base),
+                                  palette.color(QPalette::Active, QPalette::Text)));
+    if (cut_ && !option->text.isEmpty()) {
+      // The style keeps this much of a row's width clear on either side.
+      const QWidget* view = option->widget;
+      const int margin = (view ? view->style() : QApplication::style())
+                             ->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) +
+                         1;
+      try {  // drawn from Qt's own frames, which no error may cross
+        option->text = cut_(index.row(), option->fontMetrics, option->rect.width() - 2 * margin);
+      } catch (...) {
+      }
+    }
+  }
+
+ private:
+  const TListBox::Cut& cut_;
 };
 
 }  // namespace
@@ -33,10 +61,7 @@ QVariant ListBoxRows::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= Size()) return {};
   try {  // Qt asks from its own frames, which no error may cross
     if (role == Qt::DisplayRole) return ShownText(At(index.row()));
-    if (role == Qt::ToolTipRole && tool_tip) {
-      QString tip = tool_tip(index.row());
-      if (!tip.isEmpty()) return tip;
-    }
+    if (row_data) return row_data(index.row(), role);
   } catch (...) {
   }
   return {};
@@ -79,7 +104,7 @@ void ListBoxRows::Clear() {
 
 TListBox::TListBox(QWidget* parent) : QListView(parent), rows_(this) {
   setModel(&rows_);
-  setItemDelegate(new ListWideRows(this));
+  setItemDelegate(new ListWideRows(this, cut_));
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setUniformItemSizes(true);
@@ -150,8 +175,13 @@ void TListBox::FollowScrolling(const TListBox& leader) {
   follow();
 }
 
-void TListBox::SetToolTips(std::function<QString(int position)> tool_tip) {
-  rows_.tool_tip = std::move(tool_tip);
+void TListBox::SetRowData(std::function<QVariant(int position, int role)> row_data) {
+  rows_.row_data = std::move(row_data);
+}
+
+void TListBox::SetCut(Cut cut) {
+  cut_ = std::move(cut);
+  viewport()->update();
 }
 
 void TListBox::paintEvent(QPaintEvent* event) {

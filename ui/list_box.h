@@ -30,8 +30,9 @@ class ListBoxRows : public QAbstractListModel {
   const std::string& At(int position) const { return rows_[static_cast<std::size_t>(position)]; }
   int Size() const { return static_cast<int>(rows_.size()); }
 
-  // The tooltip of a row, by position; none when unset or empty.
-  std::function<QString(int position)> tool_tip;
+  // What a row gives for roles other than its text (a tooltip, what
+  // assistive technology reads), by position; nothing when unset or null.
+  std::function<QVariant(int position, int role)> row_data;
 
  private:
   std::vector<std::string> rows_;
@@ -40,8 +41,8 @@ class ListBoxRows : public QAbstractListModel {
 // A visible list of the main window: a list view over its rows that the search
 // reaches as a TextList. The selected row is the view's, at most one. Rows are
 // as wide as the list and a text too long for it is cut short with "…" on the
-// side the view's textElideMode names, the same whatever the rows hold: the
-// list never scrolls sideways.
+// side the view's textElideMode names, or as SetCut says: the list never
+// scrolls sideways. Disabled, it draws its text greyed yet readable.
 class TListBox : public QListView, public TextList {
   Q_OBJECT
 
@@ -56,13 +57,19 @@ class TListBox : public QListView, public TextList {
   void AddAll(std::vector<std::string> texts) override;
   void DeleteAll(const std::vector<int>& positions) override;
   int ItemIndex() const override;
+  const std::string& Row(int position) const { return rows_.At(position); }  // Get, not copied
   void SetItemIndex(int position) override;
 
   // Keeps this list at `leader`'s vertical position from now on, so that its
   // rows stand beside the leader's rows of the same position.
   void FollowScrolling(const TListBox& leader);
 
-  void SetToolTips(std::function<QString(int position)> tool_tip);
+  void SetRowData(std::function<QVariant(int position, int role)> row_data);
+
+  // How a row's text is cut to `width` pixels; the result must fit. Called
+  // from the view's paint: it must not fail.
+  using Cut = std::function<QString(int position, const QFontMetrics& metrics, int width)>;
+  void SetCut(Cut cut);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -71,6 +78,7 @@ class TListBox : public QListView, public TextList {
 
  private:
   ListBoxRows rows_;
+  Cut cut_;  // empty: the view's own cut
 };
 
 }  // namespace dupfind

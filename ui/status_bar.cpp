@@ -17,8 +17,19 @@ void TStatusBar::SetText(const std::string& text) {
   if (!repaint_.isActive()) repaint_.start();
 }
 
+void TStatusBar::resizeEvent(QResizeEvent* event) {
+  QStatusBar::resizeEvent(event);
+  Show();
+}
+
 void TStatusBar::Show() {
-  showMessage(ShownText(text_));
+  const QString whole = ShownText(text_);
+  // The accessible name first: the message's change announces the name.
+  setAccessibleName(whole);
+  setToolTip(whole);
+  // QStatusBar writes its message from 6 pixels in to 12 short of its right edge.
+  const int width = contentsRect().width() - 18;
+  showMessage(fontMetrics().elidedText(whole, Qt::ElideLeft, width));
 }
 
 }  // namespace dupfind

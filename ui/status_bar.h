@@ -10,6 +10,9 @@ namespace dupfind {
 // A one-line status bar whose text may change far more often than it is worth
 // repainting (once per file of a scan). Text() is always the latest text; the
 // bar shows it within a frame's time, at most kRepaintsPerSecond times a second.
+// A text too long for the bar is cut at its start, so that the end of a path,
+// the file's name, stays in sight; the whole text is the bar's tooltip and
+// what assistive technology reads.
 class TStatusBar : public QStatusBar {
   Q_OBJECT
 
@@ -20,6 +23,9 @@ class TStatusBar : public QStatusBar {
 
   const std::string& Text() const { return text_; }
   void SetText(const std::string& text);
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void Show();

@@ -3,6 +3,8 @@
 #include <QFontDatabase>
 #include <QStringList>
 
+#include "ui/normal_state.h"
+
 namespace dupfind {
 
 QFont WindowFont() {
@@ -28,6 +30,7 @@ void SetUpWindow(QWidget& window, const char* name, const QString& caption, cons
   window.setBackgroundRole(QPalette::Button);
   window.setAutoFillBackground(true);
   window.setFixedSize(client.size());
+  KeepNormalState(window);
   window.move(client.topLeft());  // a request: window managers may place it elsewhere
 }
 

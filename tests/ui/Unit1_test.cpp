@@ -5,6 +5,7 @@
 
 #include <qpa/qwindowsysteminterface.h>
 
+#include <QAccessible>
 #include <QCryptographicHash>
 #include <QHelpEvent>
 #include <QLabel>
@@ -38,6 +39,7 @@
 #include "tests/support/syscall_hooks.h"
 #include "tests/support/temp_dir.h"
 #include "ui/Unit1.h"
+#include "ui/contrast.h"
 #include "ui/error_box.h"
 
 namespace dupfind {
@@ -66,6 +68,36 @@ void ScanOrder(const std::string& folder, std::vector<std::string>* paths) {
     else
       paths->push_back(folder + name);
   }
+}
+
+// The most common colour of `image`, its background, and the greatest contrast
+// any of its pixels has with it.
+std::pair<QColor, double> BackgroundAndContrast(const QImage& image) {
+  std::map<QRgb, int> counts;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x)
+      ++counts[image.pixel(x, y)];
+  }
+  const QColor background(std::max_element(counts.begin(), counts.end(), [](auto a, auto b) {
+                            return a.second < b.second;
+                          })->first);
+  double most = 1;
+  for (const auto& [pixel, count] : counts)
+    most = std::max(most, Contrast(QColor(pixel), background));
+  return {background, most};
+}
+
+// A dark desktop theme's palette, as Qt derives one from a dark button colour,
+// with the dark text fields such themes have.
+QPalette DarkPalette() {
+  QPalette dark(QColor(0x35, 0x35, 0x35));
+  for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+    dark.setColor(group, QPalette::Base, QColor(0x2a, 0x2a, 0x2a));
+    dark.setColor(group, QPalette::Text, Qt::white);
+  }
+  dark.setColor(QPalette::Disabled, QPalette::Base, QColor(0x35, 0x35, 0x35));
+  dark.setColor(QPalette::Disabled, QPalette::Text, QColor(0x60, 0x60, 0x60));
+  return dark;
 }
 
 QStringList Shown(const QListView* view) {
@@ -139,8 +171,15 @@ class Unit1Test : public QObject {
   void folderCutKeepsItsEndAndRowsDrawTheSameAfterDeletions();
   void rowToolTipShowsWholeNameFolderAndDigest();
   void emptyFocusedListShowsTheFocus();
+  void controlsAndRowsAreNamedForAssistiveTechnology();
+  void statusLineKeepsTheFileNameInSight();
+  void folderCutTellsTheCopiesOfAGroupApart();
+  void greyedColumnsAreReadable_data();
+  void greyedColumnsAreReadable();
   void screenshot();
   void screenshotScrolledToTheBottom();
+  void screenshotLongPaths();
+  void screenshotDark();
 
  private:
   template <typename T = QWidget>
@@ -230,6 +269,22 @@ class Unit1Test : public QObject {
     QCOMPARE(boxes.size(), std::size_t{1});
     QCOMPARE(boxes[0].first, QStringLiteral("Unit1_test"));
     QCOMPARE(boxes[0].second, text);
+  }
+
+  // The example: copies under folders that end alike and part only
+  // where a long shared beginning is cut off; a third copy in a folder of its
+  // own. Returns the rows of the group, as the columns hold them.
+  std::vector<int> PutCopiesInLikeFolders() {
+    const std::string common = "Домашняя папка пользователя/Документы и снимки/";
+    Put(common + "Резервная копия/Фото/оригиналы/IMG_0001.jpg", "same photo");
+    Put(common + "Фото/оригиналы/IMG_0001.jpg", "same photo");
+    Put(common + "Фото/оригиналы (2)/IMG_0001 (copy).jpg", "same photo");
+    TypeFolderAndSearch();
+    std::vector<int> rows;
+    for (int row = 0; row < form_->ListBox8().Count(); ++row) {
+      if (form_->ListBox8().Get(row) != "---") rows.push_back(row);
+    }
+    return rows;
   }
 
   std::unique_ptr<test::TempDir> tmp_;
@@ -710,6 +765,7 @@ void Unit1Test::rowToolTipShowsWholeNameFolderAndDigest() {
     QHelpEvent help(QEvent::ToolTip, at, names->viewport()->mapToGlobal(at));
     QApplication::sendEvent(names->viewport(), &help);
   };
+  QStringList tips;
   for (int row : {0, 1}) {
     hover(row);
     const QString expected =
@@ -717,11 +773,27 @@ void Unit1Test::rowToolTipShowsWholeNameFolderAndDigest() {
         QStringLiteral("\nПуть: ") + QString::fromStdString(form_->ListBox8().Get(row)) +
         QStringLiteral("\nХэш: ") + QString::fromStdString(DigestText("content 0"));
     QTRY_COMPARE(QToolTip::text(), expected);
+    tips << QToolTip::text();
   }
-  QVERIFY(QToolTip::text().contains(QStringLiteral("a long common beginning")));
+  // Whichever row the file system listed first, one folder is the long one, whole.
+  QVERIFY(tips.join('\n').contains(QStringLiteral("a long common beginning")));
   QToolTip::hideText();
   hover(2);  // the separator has none
   QVERIFY(names->model()->data(names->model()->index(2, 0), Qt::ToolTipRole).isNull());
+
+  // The greyed columns tell the whole row too.
+  for (int number : {8, 9}) {
+    QListView* column = View(number);
+    QToolTip::hideText();
+    QTRY_VERIFY(!QToolTip::isVisible());
+    const QPoint at = column->visualRect(column->model()->index(1, 0)).center();
+    QHelpEvent help(QEvent::ToolTip, at, column->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(column->viewport(), &help);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QVERIFY(QToolTip::text().startsWith(QStringLiteral("Имя файла: ") +
+                                        QString::fromStdString(form_->ListBox7().Get(1))));
+    QVERIFY(column->model()->data(column->model()->index(2, 0), Qt::ToolTipRole).isNull());
+  }
 }
 
 void Unit1Test::emptyFocusedListShowsTheFocus() {
@@ -734,6 +806,112 @@ void Unit1Test::emptyFocusedListShowsTheFocus() {
   QVERIFY(names->grab().toImage() != unfocused);
   QTest::keyClick(names, Qt::Key_Tab);
   QCOMPARE(names->grab().toImage(), unfocused);
+}
+
+void Unit1Test::controlsAndRowsAreNamedForAssistiveTechnology() {
+  const auto name = [](QObject* object) {
+    return QAccessible::queryAccessibleInterface(object)->text(QAccessible::Name);
+  };
+  QCOMPARE(name(Child("Edit1")), QStringLiteral("Выберите папку:"));
+  QCOMPARE(name(View(7)), QStringLiteral("Имя файла"));
+  QCOMPARE(name(View(8)), QStringLiteral("Путь"));
+  QCOMPARE(name(View(9)), QStringLiteral("Хэш"));
+  for (const char* label : {"Label1", "Label3", "Label4", "Label5"})
+    QVERIFY(!Child<QLabel>(label)->text().contains('&'));  // no shortcut came with the link
+
+  Put("a.txt", "same");
+  Put("sub/b.txt", "same");
+  TypeFolderAndSearch();
+  QCOMPARE(form_->ListBox7().Count(), 3);
+  QAccessibleInterface* names = QAccessible::queryAccessibleInterface(View(7));
+  QCOMPARE(names->childCount(), 3);
+  for (int row : {0, 1}) {
+    QAccessibleInterface* cell = names->child(row);
+    QCOMPARE(cell->text(QAccessible::Name), QString::fromStdString(form_->ListBox7().Get(row)));
+    QCOMPARE(cell->text(QAccessible::Description),
+             QStringLiteral("Путь: ") + QString::fromStdString(form_->ListBox8().Get(row)) +
+                 QStringLiteral(", Хэш: ") + QString::fromStdString(DigestText("same")));
+  }
+  for (int number : {7, 8, 9}) {
+    QAccessibleInterface* separator = QAccessible::queryAccessibleInterface(View(number))->child(2);
+    QCOMPARE(separator->text(QAccessible::Name), QStringLiteral("Конец группы"));
+    QCOMPARE(separator->text(QAccessible::Description), QString());
+  }
+  // The status line reads as its text.
+  QTRY_COMPARE(name(Child("StatusBar1")), kSearchDone);
+}
+
+void Unit1Test::statusLineKeepsTheFileNameInSight() {
+  auto* bar = Child<QStatusBar>("StatusBar1");
+  const QString name = QStringLiteral("IMG_0001 (copy).jpg");
+  QString path = QString::fromStdString(dir_);
+  while (bar->fontMetrics().horizontalAdvance(path) < 2 * bar->width())
+    path += QStringLiteral("Резервная копия/");
+  path += name;
+  form_->SetStatusText(path.toStdString());
+  QTRY_VERIFY(bar->currentMessage().endsWith(QStringLiteral("/") + name));
+  const QString shown = bar->currentMessage();
+  QVERIFY(shown.startsWith(QStringLiteral("…")));
+  QVERIFY(bar->fontMetrics().horizontalAdvance(shown) <= bar->contentsRect().width() - 18);
+  QCOMPARE(bar->toolTip(), path);
+  QCOMPARE(QAccessible::queryAccessibleInterface(bar)->text(QAccessible::Name), path);
+  // And as it is drawn: the name's end reaches the text's right end, unclipped.
+  const QImage drawn = bar->grab().toImage();
+  const int right = bar->contentsRect().width() - 12;
+  int last_ink = 0;
+  for (int x = 0; x < drawn.width(); ++x) {
+    for (int y = 0; y < drawn.height(); ++y) {
+      if (Contrast(drawn.pixelColor(x, y), drawn.pixelColor(0, y)) > 3) last_ink = x;
+    }
+  }
+  QVERIFY2(last_ink < right && last_ink > right - 40, qPrintable(QString::number(last_ink)));
+
+  // A text that fits is shown as it is.
+  form_->SetStatusText("Форма очищена");
+  QTRY_COMPARE(bar->currentMessage(), kFormCleared);
+  QCOMPARE(bar->toolTip(), kFormCleared);
+}
+
+void Unit1Test::folderCutTellsTheCopiesOfAGroupApart() {
+  const std::vector<int> rows = PutCopiesInLikeFolders();
+  QCOMPARE(rows.size(), std::size_t{3});
+  for (int row : rows) {
+    const QString folder = QString::fromStdString(form_->ListBox8().Get(row));
+    QVERIFY(View(8)->fontMetrics().horizontalAdvance(folder) > View(8)->viewport()->width());
+  }
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (std::size_t j = i + 1; j < rows.size(); ++j)
+      QVERIFY2(DrawnRow(8, rows[i]) != DrawnRow(8, rows[j]),
+               qPrintable(QString("%1 %2").arg(i).arg(j)));
+  }
+}
+
+void Unit1Test::greyedColumnsAreReadable_data() {
+  QTest::addColumn<bool>("dark");
+  QTest::newRow("light") << false;
+  QTest::newRow("dark") << true;
+}
+
+void Unit1Test::greyedColumnsAreReadable() {
+  QFETCH(bool, dark);
+  // The measure itself, at two points the guidelines give.
+  QCOMPARE(Contrast(Qt::black, Qt::white), 21.0);
+  QCOMPARE(qRound(Contrast(QColor(0x77, 0x77, 0x77), Qt::white) * 100), 448);
+  const QPalette before = QApplication::palette();
+  if (dark) QApplication::setPalette(DarkPalette());
+  Put("a", "1");
+  Put("b", "1");
+  TypeFolderAndSearch();
+  QCoreApplication::processEvents();
+  const auto [names_ground, names] = BackgroundAndContrast(DrawnRow(7, 0));
+  for (int number : {8, 9}) {
+    const auto [ground, contrast] = BackgroundAndContrast(DrawnRow(number, 0));
+    QVERIFY2(contrast >= kReadableContrast, qPrintable(QString::number(contrast)));
+    // Still greyed: fainter than the names beside them.
+    QVERIFY2(contrast < names / 2, qPrintable(QString("%1 %2").arg(contrast).arg(names)));
+    QCOMPARE(ground.lightness() > 128, !dark);
+  }
+  QApplication::setPalette(before);
 }
 
 // Not checks but pictures of the window, kept beside the build (or in the
@@ -760,6 +938,24 @@ void Unit1Test::screenshotScrolledToTheBottom() {
   QTest::keyClick(View(7), Qt::Key_Up);
   QTRY_COMPARE(Child<QStatusBar>("StatusBar1")->currentMessage(), kSearchDone);
   SaveScreenshot(*form_, "columns_scrolled.png");
+}
+
+// The like folders cut apart, and the status line as a scan shows a long path.
+void Unit1Test::screenshotLongPaths() {
+  PutCopiesInLikeFolders();
+  form_->SetStatusText(form_->ListBox8().Get(0) + form_->ListBox7().Get(0));
+  QTRY_VERIFY(Child<QStatusBar>("StatusBar1")->currentMessage().endsWith("jpg"));
+  SaveScreenshot(*form_, "long_paths.png");
+}
+
+void Unit1Test::screenshotDark() {
+  const QPalette before = QApplication::palette();
+  if (qEnvironmentVariableIsEmpty("DUPFIND_THEME_PALETTE")) QApplication::setPalette(DarkPalette());
+  PutCopiesInLikeFolders();
+  ClickRow(0);
+  QTRY_COMPARE(Child<QStatusBar>("StatusBar1")->currentMessage(), kSearchDone);
+  SaveScreenshot(*form_, "dark.png");
+  QApplication::setPalette(before);
 }
 
 }  // namespace dupfind

@@ -3,6 +3,7 @@
 
 #include "ui/Unit2.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QLabel>
@@ -12,11 +13,13 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 
 #include "qt_test_main.h"
 #include "screenshot.h"
 #include "ui/Unit1.h"
+#include "ui/contrast.h"
 #include "ui/error_box.h"
 #include "ui/link_label.h"
 
@@ -35,16 +38,39 @@ class UrlRecorder : public QObject {
 
 namespace {
 
-// How many of `image`'s pixels are plainly blue.
-int BluePixels(const QImage& image) {
-  int blue = 0;
+// How many of `image`'s pixels are drawn in a blue, and the greatest contrast
+// one of them has with the image's most common colour, its background.
+std::pair<int, double> BluePixels(const QImage& image) {
+  std::map<QRgb, int> counts;
   for (int y = 0; y < image.height(); ++y) {
-    for (int x = 0; x < image.width(); ++x) {
-      const QColor pixel = image.pixelColor(x, y);
-      blue += pixel.blue() - std::max(pixel.red(), pixel.green()) > 120;
+    for (int x = 0; x < image.width(); ++x)
+      ++counts[image.pixel(x, y)];
+  }
+  const QColor background(std::max_element(counts.begin(), counts.end(), [](auto a, auto b) {
+                            return a.second < b.second;
+                          })->first);
+  int blue = 0;
+  double contrast = 1;
+  for (const auto& [rgb, count] : counts) {
+    const QColor pixel(rgb);
+    if (pixel.hsvSaturation() > 100 && pixel.hsvHue() >= 200 && pixel.hsvHue() <= 245) {
+      blue += count;
+      contrast = std::max(contrast, Contrast(pixel, background));
     }
   }
-  return blue;
+  return {blue, contrast};
+}
+
+// The hue of the most saturated pixel of `image`.
+int StrongestBlueHue(const QImage& image) {
+  QColor strongest(Qt::white);
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (image.pixelColor(x, y).hsvSaturation() > strongest.hsvSaturation())
+        strongest = image.pixelColor(x, y);
+    }
+  }
+  return strongest.hsvHue();
 }
 
 }  // namespace
@@ -66,9 +92,12 @@ class AboutWindowTest : public QObject {
   void minimisedWindowComesBackNormalAndActive();
   void links_data();
   void links();
-  void linksAreDrawnBlue();
+  void linksAreDrawnReadableBlue_data();
+  void linksAreDrawnReadableBlue();
+  void textBoxesAreNamedByTheirLabels();
   void linkWithoutBrowserSaysSo();
   void screenshot();
+  void screenshotDark();
 
  private:
   template <typename Widget>
@@ -358,15 +387,46 @@ void AboutWindowTest::minimisedWindowComesBackNormalAndActive() {
   QCOMPARE(QApplication::focusWidget()->objectName(), QString("Memo1"));
 }
 
-void AboutWindowTest::linksAreDrawnBlue() {
+void AboutWindowTest::linksAreDrawnReadableBlue_data() {
+  QTest::addColumn<bool>("dark");
+  QTest::newRow("light") << false;
+  QTest::newRow("dark") << true;
+}
+
+void AboutWindowTest::linksAreDrawnReadableBlue() {
+  QFETCH(bool, dark);
+  const QPalette before = QApplication::palette();
+  if (dark) {
+    // A dark theme whose own link colour is too dark to read there.
+    QPalette palette(QColor(0x35, 0x35, 0x35));
+    palette.setColor(QPalette::Link, QColor(0x1d, 0x60, 0xc0));
+    QApplication::setPalette(palette);
+    form2_.reset();  // the About window as started under that theme
+    form2_ = std::make_unique<TForm2>();
+  }
   ClickAbout();
   QVERIFY(QTest::qWaitForWindowExposed(form2_.get()));
   for (const char* name : {"Label5", "Label7"}) {
     const QImage drawn = Child<QLabel>(form2_.get(), name)->grab().toImage();
-    QVERIFY2(BluePixels(drawn) > 20, name);
+    const auto [blue, contrast] = BluePixels(drawn);
+    QVERIFY2(blue > 20, name);
+    QVERIFY2(contrast >= kReadableContrast, qPrintable(QString::number(contrast)));
+    // Pure blue where the background is light.
+    QCOMPARE(drawn.pixelColor(0, 0).lightness() > 128, !dark);
+    if (!dark) QCOMPARE(StrongestBlueHue(drawn), QColor(Qt::blue).hsvHue());
   }
-  // The plain labels beside them are not.
-  QCOMPARE(BluePixels(Child<QLabel>(form2_.get(), "Label4")->grab().toImage()), 0);
+  // The plain labels beside them are not blue.
+  QCOMPARE(BluePixels(Child<QLabel>(form2_.get(), "Label4")->grab().toImage()).first, 0);
+  QApplication::setPalette(before);
+}
+
+void AboutWindowTest::textBoxesAreNamedByTheirLabels() {
+  const auto name = [this](const char* box) {
+    return QAccessible::queryAccessibleInterface(Child<QWidget>(form2_.get(), box))
+        ->text(QAccessible::Name);
+  };
+  QCOMPARE(name("Memo1"), QStringLiteral("О программе"));
+  QCOMPARE(name("Memo2"), QStringLiteral("Поблагодарить автора:"));
 }
 
 void AboutWindowTest::linkWithoutBrowserSaysSo() {
@@ -385,6 +445,18 @@ void AboutWindowTest::screenshot() {
   ClickAbout();
   QVERIFY(QTest::qWaitForWindowExposed(form2_.get()));
   SaveScreenshot(*form2_, "about.png");
+}
+
+void AboutWindowTest::screenshotDark() {
+  const QPalette before = QApplication::palette();
+  if (qEnvironmentVariableIsEmpty("DUPFIND_THEME_PALETTE"))
+    QApplication::setPalette(QPalette(QColor(0x35, 0x35, 0x35)));
+  form2_.reset();
+  form2_ = std::make_unique<TForm2>();
+  ClickAbout();
+  QVERIFY(QTest::qWaitForWindowExposed(form2_.get()));
+  SaveScreenshot(*form2_, "about_dark.png");
+  QApplication::setPalette(before);
 }
 
 }  // namespace dupfind
