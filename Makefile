@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 FUZZ_SECONDS ?= 45
 
-.PHONY: all deps build run test tsan bench fuzz package screenshot format check-format clean
+.PHONY: all deps build run test tsan bench bench-scale fuzz package screenshot format check-format clean
 
 all: build
 
@@ -31,6 +31,11 @@ tsan: deps
 
 bench: build
 	bench/run.sh $(BUILD)
+
+# Time and memory at 100,000 and 1,000,000 files (the larger tree is built
+# once under bench/out: about 4 GiB). Not part of `make test`.
+bench-scale: build
+	bench/scale.sh $(BUILD)
 
 # The lanes against OpenSSL under libFuzzer, ASan and UBSan, for FUZZ_SECONDS.
 fuzz:

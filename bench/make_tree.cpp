@@ -2,7 +2,9 @@
 //   small/  100,000 files of 0-4 KiB in 1,000 folders, a third of them copies;
 //   mixed/  15,000 files of 0 B-1 MiB, sizes even on a log scale, a fifth of
 //           them copies, in folders nested up to four deep (about 1 GiB);
-//   large/  24 files of 64 MiB, half of them copies.
+//   large/  24 files of 64 MiB, half of them copies;
+//   million/ 1,000,000 files of 0-4 KiB in 10,000 folders, a third of them
+//           copies (not built unless named).
 // Content is pseudo-random, so no tool gains from compressible patterns.
 //
 // A tree is complete when its stamp (<name>.done beside it) describes the
@@ -10,7 +12,7 @@
 // (in <name>.partial, renamed when done), so an interrupted run leaves no half
 // tree that looks whole.
 //
-// Usage: make_tree [--scale N] FOLDER [small|mixed|large]...
+// Usage: make_tree [--scale N] FOLDER [small|mixed|large|million]...
 // --scale N divides the file and folder counts by N (for quick checks).
 
 #include <algorithm>
@@ -109,17 +111,30 @@ std::size_t Scaled(std::size_t count, std::size_t scale) {
   return std::max<std::size_t>(count / scale, 1);
 }
 
-Tree SmallTree(std::size_t scale) {
-  Tree tree{"small", 0x5EED000000000001ull, {}, {}, {}};
-  const std::size_t count = Scaled(100000, scale);
-  const std::size_t folders = Scaled(1000, scale);
+// `count` files of 0-4 KiB, a hundred to a folder, a third of them copies;
+// `folder_format` and `file_format` number the folders and files.
+Tree SmallFiles(const char* name, std::uint64_t start, std::size_t count, const char* folder_format,
+                const char* file_format, std::size_t scale) {
+  Tree tree{name, start, {}, {}, {}};
+  const std::size_t folders = Scaled(count / 100, scale);
+  count = Scaled(count, scale);
   Random random(tree.start);
   tree.files = Contents(random, count, count / 3, [](Random& r) { return r.Below(4097); });
   for (std::size_t f = 0; f < folders; ++f)
-    tree.folders.push_back(Numbered("d%03zu", f));
+    tree.folders.push_back(Numbered(folder_format, f));
   for (std::size_t i = 0; i < count; ++i)
-    tree.files[i].path = tree.folders[i * folders / count] + "/" + Numbered("f%06zu.bin", i);
+    tree.files[i].path = tree.folders[i * folders / count] + "/" + Numbered(file_format, i);
   return tree;
+}
+
+Tree SmallTree(std::size_t scale) {
+  return SmallFiles("small", 0x5EED000000000001ull, 100000, "d%03zu", "f%06zu.bin", scale);
+}
+
+// The small tree's kind ten times over, for the time and memory of a search
+// as the tree grows.
+Tree MillionTree(std::size_t scale) {
+  return SmallFiles("million", 0x5EED000000000004ull, 1000000, "d%04zu", "f%07zu.bin", scale);
 }
 
 Tree MixedTree(std::size_t scale) {
@@ -236,7 +251,7 @@ int main(int argc, char** argv) {
     args.erase(args.begin(), args.begin() + 2);
   }
   if (args.empty() || scale == 0) {
-    std::fprintf(stderr, "usage: make_tree [--scale N] FOLDER [small|mixed|large]...\n");
+    std::fprintf(stderr, "usage: make_tree [--scale N] FOLDER [small|mixed|large|million]...\n");
     return 2;
   }
   const fs::path top = args[0];
@@ -252,6 +267,8 @@ int main(int argc, char** argv) {
         tree = MixedTree(scale);
       } else if (name == "large") {
         tree = LargeTree(scale);
+      } else if (name == "million") {
+        tree = MillionTree(scale);
       } else {
         std::fprintf(stderr, "make_tree: unknown tree '%s'\n", name.c_str());
         return 2;

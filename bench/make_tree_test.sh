@@ -47,6 +47,12 @@ for tree in small mixed; do
   check "$tree: two builds hold the same files and bytes" cmp -s "$top/$tree.a" "$top/$tree.b"
 done
 
+# The trees on disk are kept by their stamp, whose leading number changes
+# with the generator's output: a generator that changes its output without
+# it leaves old trees that look like new ones. These are the bytes of version 1.
+check "small: the bytes of every earlier build" equal "$(md5sum <"$top/small.a")" "a9bfd6446e0e5bb19e1a1ba30a24afaf  -"
+check "mixed: the bytes of every earlier build" equal "$(md5sum <"$top/mixed.a")" "5260e5d5ec7a1d1c75d5084070cc263a  -"
+
 # small: 1,000 files, 0-4096 bytes, 10 folders; a third copies, so at least
 # 333 files repeat another's content (more only if empty originals meet).
 s=$top/small.a
@@ -75,6 +81,17 @@ check "content does not compress" \
 inventory "$top/a/large" >"$top/large.a"
 check "large: two files of 64 MiB with the same content" \
   equal "$(awk '{ print $2 }' "$top/large.a" | sort -u)/$(distinct_of "$top/large.a")" "67108864/1"
+
+# million: the small tree's kind at ten times its size: 10,000 files, a
+# hundred to a folder, a third copies.
+"$make_tree" --scale 100 "$top/a" million >/dev/null
+inventory "$top/a/million" >"$top/million.a"
+g=$top/million.a
+check "million: file count" equal "$(files_of "$g")" 10000
+check "million: 100 folders, none nested, numbered to the last" \
+  equal "$(find "$top/a/million" -mindepth 1 -type d | wc -l)/$(find "$top/a/million" -mindepth 2 -type d | wc -l)/$(ls "$top/a/million" | tail -n 1)" "100/0/d0099"
+check "million: sizes up to 4 KiB" between "$(largest_of "$g")" 3000 4096
+check "million: a third are copies" between $(($(files_of "$g") - $(distinct_of "$g"))) 3333 $((3333 + $(empties_of "$g")))
 
 # Stamps: a complete tree is kept as it is; a changed stamp, a missing stamp
 # or a half-built tree left behind means building again from scratch.

@@ -18,6 +18,8 @@
 #                             (default /proc/sys/vm/drop_caches; tests point it elsewhere)
 #   DUPFIND_BENCH_MD5_FILTER  which md5_bench benchmarks (default: all but those
 #                             with only some lanes busy, a second argument other than 0)
+#   DUPFIND_BENCH_FIO_SECONDS how long each of fio's two runs lasts (default 3)
+#   DUPFIND_BENCH_FIO_MIB     the size of fio's scratch file (default 1024)
 #
 # Method: every tree is read once before it is timed, so all tools find it in
 # the page cache. The runs are interleaved (run 1 of every tool, then run 2...)
@@ -41,14 +43,21 @@
 # runs of all trees. These rows depend on the disk and on whatever else the
 # machine reads at the time: they are marked as noisy.
 #
+# The disk's floor: between the hot and the cold runs, fio reads a scratch
+# file beside the trees (so on their file system) with direct I/O, past the
+# page cache: 4 KiB at random places with 32 reads in flight, then in order,
+# 1 MiB at a time with 16 in flight. Each tree's cold rows are set beside the
+# time the disk needs for the tree's bytes at that bandwidth, and for its read
+# requests at that rate (one a file, and one for each further 4 KiB block).
+#
+# Aims: dupfind's time over jdupes', cold and hot, for each tree, met or
+# missed; they are printed, never enforced.
+#
 # Progress goes to standard error, the tables to standard output.
 set -euo pipefail
-
-die() {
-  echo "bench: $*" >&2
-  exit 1
-}
-say() { echo "bench: $*" >&2; }
+bench_name=bench
+# shellcheck source=bench/lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 [ $# -eq 1 ] || die "usage: bench/run.sh BUILD_DIR"
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -60,9 +69,13 @@ scale=${DUPFIND_BENCH_SCALE:-1}
 cold_runs=${DUPFIND_BENCH_COLD_RUNS:-3}
 drop_caches=${DUPFIND_BENCH_DROP_CACHES:-/proc/sys/vm/drop_caches}
 md5_filter=${DUPFIND_BENCH_MD5_FILTER:--/[0-9]+/[1-9][0-9]*\$}
+fio_seconds=${DUPFIND_BENCH_FIO_SECONDS:-3}
+fio_mib=${DUPFIND_BENCH_FIO_MIB:-1024}
 [[ $runs =~ ^[1-9][0-9]*$ ]] || die "DUPFIND_BENCH_RUNS must be a positive number, not '$runs'"
 [[ $scale =~ ^[1-9][0-9]*$ ]] || die "DUPFIND_BENCH_SCALE must be a positive number, not '$scale'"
 [[ $cold_runs =~ ^[0-9]+$ ]] || die "DUPFIND_BENCH_COLD_RUNS must be a number, not '$cold_runs'"
+[[ $fio_seconds =~ ^[1-9][0-9]*$ ]] || die "DUPFIND_BENCH_FIO_SECONDS must be a positive number, not '$fio_seconds'"
+[[ $fio_mib =~ ^[1-9][0-9]*$ ]] || die "DUPFIND_BENCH_FIO_MIB must be a positive number, not '$fio_mib'"
 for tree in $trees; do
   [[ $tree =~ ^(small|mixed|large)$ ]] || die "unknown tree '$tree' in DUPFIND_BENCH_TREES"
 done
@@ -72,7 +85,7 @@ for tool in headless_search make_tree grouping_bench; do
 done
 
 "$root/scripts/install-deps.sh" bench
-for tool in md5sum jdupes fdupes rdfind rmlint find xargs awk sync; do
+for tool in md5sum jdupes fdupes rdfind rmlint fio findmnt find xargs awk sync; do
   command -v "$tool" >/dev/null || die "$tool is not installed"
 done
 [ -x /usr/bin/time ] || die "/usr/bin/time (GNU time) is not installed"
@@ -80,7 +93,8 @@ done
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/dupfind-bench.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+scratch=$out/fio-scratch.$$  # fio's file, beside the trees
+trap 'rm -rf "$work"; rm -f "$scratch"' EXIT
 # The tools' working folder: whatever one of them writes there is reported.
 mkdir "$work/cwd"
 cd "$work/cwd"
@@ -139,18 +153,12 @@ label_of() {
 # $work/TREE.TOOL (with KIND "cold": $work/TREE.TOOL.cold); the own clock of
 # dupfind's runners goes to $work/TREE.TOOL.clock.
 time_once() {
-  local tool=$1 tree=$2 kind=${3:-hot} start end file
+  local tool=$1 tree=$2 kind=${3:-hot} file
   local cmd=()
   tool_command "$tool" "$out/$tree" "$work/$tree.list"
   file=$work/$tree.$tool
   [ "$kind" = cold ] && file+=.cold
-  start=$EPOCHREALTIME
-  if ! /usr/bin/time -f '%M %U %S' -o "$work/rss" "${cmd[@]}" >/dev/null 2>"$work/stderr"; then
-    die "$tool failed on $tree: $(tail -n 3 "$work/stderr")"
-  fi
-  end=$EPOCHREALTIME
-  tail -n 1 "$work/rss" | awk -v a="$start" -v b="$end" '{ printf "%.4f %s %.2f\n", b - a, $1, $2 + $3 }' \
-    >>"$file"
+  timed "$file" "$tool on $tree" "${cmd[@]}"
   if [ "$kind" = hot ] && [[ $tool == *_search ]]; then
     # "files N, ..., seconds S": the search alone, without start-up and output
     awk '/^files / { print $NF }' "$work/stderr" >>"$work/$tree.$tool.clock"
@@ -162,11 +170,32 @@ drop_page_cache() {
   echo 3 >"$drop_caches" || die "cannot drop the page cache through $drop_caches"
 }
 
-median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-column_of() { awk -v c="$2" '{ print $c }' "$1"; }
-fmt() { awk -v x="$1" -v f="$2" 'BEGIN { printf f, x }'; }
-kib_to_mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a != "" && b > 0) printf "%.2f", a / b; else printf "–" }'; }
+# --- the disk's floor --------------------------------------------------------
+
+# One fio run on the scratch file, RW in blocks of BLOCK with DEPTH reads in
+# flight, past the page cache; prints fio's terse line (version 3: field 5 is
+# the error number, 7 the read bandwidth in KiB/s, 8 the read IOPS).
+fio_once() {
+  fio --name="dupfind-bench-$1" --filename="$scratch" --size="${fio_mib}m" --rw="$1" --bs="$2" \
+    --iodepth="$3" --ioengine=libaio --direct=1 --time_based --runtime="$fio_seconds" \
+    --output-format=terse --terse-version=3 2>"$work/fio.err"
+}
+
+# Sets iops and bandwidth (bytes a second), or floor_note to why not.
+measure_disk() {
+  local random sequential
+  iops='' bandwidth=''
+  say "the disk's floor: fio on $scratch, twice $fio_seconds s"
+  if random=$(fio_once randread 4k 32) && sequential=$(fio_once read 1m 16); then
+    iops=$(awk -F ';' '$5 == 0 && $8 > 0 { printf "%.0f", $8 }' <<<"$random")
+    bandwidth=$(awk -F ';' '$5 == 0 && $7 > 0 { printf "%.0f", $7 * 1024 }' <<<"$sequential")
+  fi
+  rm -f "$scratch"
+  if [ -z "$iops" ] || [ -z "$bandwidth" ]; then
+    floor_note="Disk floor: not measured: fio failed on $scratch: $(tail -n 2 "$work/fio.err" | tr '\n' ' ')"
+    iops='' bandwidth=''
+  fi
+}
 
 # --- the checks ---------------------------------------------------------------
 
@@ -237,6 +266,11 @@ for tree in $trees; do
   dir=$out/$tree
   tree_state "$tree" >"$work/$tree.state"
   find "$dir" -type f -print0 >"$work/$tree.list"
+  # "files bytes read-requests": one request a file, and one for each 4 KiB
+  # block after its first, a last part block counted whole
+  xargs -0 -a "$work/$tree.list" stat -c %s |
+    awk '{ n++; s += $1; b = int(($1 + 4095) / 4096); r += b > 1 ? b : 1 } END { print n, s, r }' \
+      >"$work/$tree.size"
   say "$tree: reading every file once (page cache), checking the results against fdupes"
   xargs -0 -a "$work/$tree.list" cat >/dev/null
   check_against_fdupes "$tree"
@@ -247,6 +281,8 @@ for tree in $trees; do
     done
   done
 done
+floor_note=
+measure_disk
 # After all the hot runs, so that none of them starts with a dropped cache.
 for tree in $trees; do
   for run in $(seq "$cold_runs"); do
@@ -289,8 +325,8 @@ echo "| tree | files | MiB | tool | median s | fastest–slowest s | ratio | win
 echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|"
 declare -A med peak
 for tree in $trees; do
-  files=$(tr -cd '\0' <"$work/$tree.list" | wc -c)
-  mib=$(xargs -0 -a "$work/$tree.list" stat -c %s | awk '{ s += $1 } END { printf "%.0f", s / 1048576 }')
+  read -r files bytes requests <"$work/$tree.size"
+  mib=$(awk -v b="$bytes" 'BEGIN { printf "%.0f", b / 1048576 }')
   hs=$(column_of "$work/$tree.headless_search" 1 | median)
   hs_cpu=$(column_of "$work/$tree.headless_search" 3 | median)
   ws=
@@ -314,8 +350,9 @@ for tree in $trees; do
     hs_cold=$(column_of "$work/$tree.headless_search.cold" 1 | median)
     hs_cold_cpu=$(column_of "$work/$tree.headless_search.cold" 3 | median)
     for tool in "${cold_tools[@]}"; do
-      table_row "$tree" "$(label_of "$tool"), cold cache (noisy)" "$work/$tree.$tool.cold" \
-        "$hs_cold" "" "$hs_cold_cpu"
+      f=$work/$tree.$tool.cold
+      med[$tree.$tool.cold]=$(column_of "$f" 1 | median)
+      table_row "$tree" "$(label_of "$tool"), cold cache (noisy)" "$f" "$hs_cold" "" "$hs_cold_cpu"
     done
   fi
 done
@@ -330,29 +367,74 @@ $window_built || echo "Window rows: skipped: the window is not built ($build/ben
 echo "$cold_note"
 echo
 
-# An aim: "met" when VALUE is at most LIMIT, else "MISSED", with the figures.
-aim() {
-  local text=$1 value=$2 limit=$3 unit=$4
-  if awk -v v="$value" -v l="$limit" 'BEGIN { exit !(v <= l) }'; then
-    echo "- $text: met ($value$unit, limit $limit$unit)."
-  else
-    echo "- $text: MISSED ($value$unit, limit $limit$unit, $(awk -v v="$value" -v l="$limit" 'BEGIN { printf "%.0f%%", (v / l - 1) * 100 }') over)."
-  fi
-}
+echo "## Cold reads against the disk's floor"
+echo
+if [ -n "$floor_note" ]; then
+  echo "$floor_note"
+else
+  echo "Measured with fio between the hot and the cold runs, on a scratch file of $fio_mib MiB beside the"
+  echo "trees in $out ($(findmnt -n -o FSTYPE,SOURCE --target "$out" | awk '{ print $1 " on " $2 }'), the trees' own file system),"
+  echo "with direct I/O (past the page cache), $fio_seconds s each, the file removed afterwards:"
+  echo "- random 4 KiB reads, 32 in flight: $(fmt "$iops" %.0f) IOPS"
+  echo "  (\`fio --rw=randread --bs=4k --iodepth=32 --ioengine=libaio --direct=1 --size=${fio_mib}m --runtime=$fio_seconds\`);"
+  echo "- sequential reads, 1 MiB at a time, 16 in flight: $(awk -v b="$bandwidth" 'BEGIN { printf "%.0f", b / 1048576 }') MiB/s"
+  echo "  (\`fio --rw=read --bs=1m --iodepth=16\`, the rest alike)."
+  echo
+  echo "Read requests of a tree: one a file (its first 4 KiB, or an empty file's inode), and one for each"
+  echo "further 4 KiB block, a last part block counted whole; metadata besides is left out. Requests ÷ IOPS"
+  echo "is the floor for many small files; on big files the disk merges a file's blocks into larger reads,"
+  echo "and bytes ÷ bandwidth is the floor."
+  echo
+  echo "| tree | files | MiB | read requests | bytes ÷ bandwidth s | requests ÷ IOPS s | headless_search cold s | jdupes -r cold s |"
+  echo "|---|---:|---:|---:|---:|---:|---:|---:|"
+  for tree in $trees; do
+    read -r files bytes requests <"$work/$tree.size"
+    hs_cold=– jd_cold=–
+    if [ "$cold_runs" -gt 0 ]; then
+      hs_cold=$(fmt "${med[$tree.headless_search.cold]}" %.3f)
+      jd_cold=$(fmt "${med[$tree.jdupes.cold]}" %.3f)
+    fi
+    echo "| $tree | $files | $(awk -v b="$bytes" 'BEGIN { printf "%.0f", b / 1048576 }') | $requests" \
+      "| $(awk -v b="$bytes" -v w="$bandwidth" 'BEGIN { printf "%.3f", b / w }')" \
+      "| $(awk -v r="$requests" -v i="$iops" 'BEGIN { printf "%.3f", r / i }') | $hs_cold | $jd_cold |"
+  done
+fi
+[ "$cold_runs" -gt 0 ] || echo "No cold rows: $cold_note"
+echo
+
 # dupfind's runner $3 (default headless_search) over tool $2 on tree $1, three decimals.
 ratio_of() { awk -v a="${med[$1.${3:-headless_search}]}" -v b="${med[$1.$2]}" 'BEGIN { printf "%.3f", a / b }'; }
 has_tree() { [[ " $trees " == *" $1 "* ]]; }
+# One cell of the aims table: headless_search over jdupes on TREE, SUFFIX "" (hot) or ".cold".
+aim_cell() {
+  local tree=$1 suffix=$2 limit=$3 r
+  if ! has_tree "$tree"; then
+    echo "not run (limit $limit)"
+  elif [ -z "${med[$tree.jdupes$suffix]:-}" ]; then
+    echo "not measured (limit $limit)"
+  else
+    r=$(awk -v a="${med[$tree.headless_search$suffix]}" -v b="${med[$tree.jdupes$suffix]}" 'BEGIN { printf "%.3f", a / b }')
+    if within "$r" "$limit"; then
+      echo "$r (limit $limit): met"
+    else
+      echo "$r (limit $limit): MISSED, $(over "$r" "$limit") over"
+    fi
+  fi
+}
 
-echo "Aims (time ratios of the medians above, hot cache):"
-[ "$scale" = 1 ] || echo "- (the trees are scaled down by $scale: the aims are for the full trees)"
-if has_tree small; then
-  aim "small tree, headless_search / jdupes" "$(ratio_of small jdupes)" 0.35 ""
-fi
-if has_tree mixed; then
-  aim "mixed tree, headless_search / jdupes" "$(ratio_of mixed jdupes)" 0.9 ""
-fi
+echo "## Aims"
+echo
+[ "$scale" = 1 ] || echo "The trees are scaled down by $scale: the aims are for the full trees."
+echo "headless_search's median time over jdupes -r's on the same tree, in this run (hot: the medians of"
+echo "\"Whole search\"; cold: its cold rows, each after dropping the page cache):"
+echo
+echo "| cache | small | mixed | large |"
+echo "|---|---|---|---|"
+echo "| cold | $(aim_cell small .cold 0.25) | $(aim_cell mixed .cold 0.6) | $(aim_cell large .cold 0.55) |"
+echo "| hot | $(aim_cell small "" 0.4) | $(aim_cell mixed "" 0.8) | $(aim_cell large "" 0.33) |"
+echo
+echo "Other aims, hot cache:"
 if has_tree large; then
-  aim "large tree, headless_search / jdupes" "$(ratio_of large jdupes)" 0.5 ""
   aim "large tree, headless_search / md5sum" "$(ratio_of large md5sum)" 0.2 ""
 fi
 if has_tree small; then
@@ -363,6 +445,7 @@ if has_tree small; then
   fi
   aim "small tree, peak memory of headless_search" "$(kib_to_mib "${peak[small.headless_search]}")" 64 " MiB"
 fi
+echo "Memory at 1,000,000 files and the growth of time with the tree: \`make bench-scale\`."
 echo
 echo "Checks:"
 for line in "${checks[@]}"; do echo "- $line"; done

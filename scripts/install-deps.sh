@@ -8,7 +8,7 @@ set -euo pipefail
 
 build=(cmake make g++ pkg-config qt6-base-dev qt6-qpa-plugins qt6-translations-l10n fonts-liberation)
 test=(libgtest-dev libgmock-dev libbenchmark-dev libssl-dev fonts-dejavu-core qt6-base-private-dev bindfs)
-bench=(jdupes fdupes rdfind rmlint xvfb xauth time)
+bench=(jdupes fdupes rdfind rmlint xvfb xauth time fio)  # fio: the disk's own floor
 # The responsiveness probe: a slow FUSE mount, the ping client, a virtual display
 # with a window manager, the clicks, xprop, and screenshots (xwd, then convert to PNG).
 probe=(pkg-config libfuse3-dev fuse3 libxcb1-dev xvfb openbox xdotool x11-utils x11-apps imagemagick)
