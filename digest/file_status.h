@@ -4,7 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_set>
+#include <vector>
 
 namespace dupfind {
 
@@ -22,7 +22,32 @@ struct FileIdentity {
 struct FileIdentityHash {
   std::size_t operator()(const FileIdentity& identity) const;
 };
-using FileIdentitySet = std::unordered_set<FileIdentity, FileIdentityHash>;
+
+// A set of file identities, kept compact for a search of millions of files:
+// open addressing in tables that each grow on their own, so that a table's
+// growth never doubles the whole set's memory at once.
+class FileIdentitySet {
+ public:
+  // Adds `identity`; false when it was there already.
+  bool Insert(const FileIdentity& identity);
+  bool Contains(const FileIdentity& identity) const;
+  std::size_t Size() const { return size_; }
+  void Clear();
+
+ private:
+  static constexpr std::size_t kTables = 64;
+  struct Table {
+    std::vector<FileIdentity> cells;  // a power of two of them; all zero: empty
+    std::size_t used = 0;
+  };
+  // The slot of `identity` in its table, or of the empty one where it would go.
+  static std::size_t Find(const Table& table, const FileIdentity& identity, std::size_t hash);
+  static void Grow(Table& table);
+
+  std::vector<Table> tables_;  // made on first use
+  bool has_empty_ = false;     // the all-zero identity, which marks empty slots
+  std::size_t size_ = 0;
+};
 
 // What the system says of a file at one moment. Times are nanoseconds since
 // the epoch.

@@ -89,7 +89,7 @@ void WalkPosition::Apply(const WalkStep& step) {
   switch (step.kind) {
     case WalkStep::Kind::kEnter:
       if (!path.empty()) path.back().next = step.next;
-      folders_entered.insert(step.entered.identity);
+      folders_entered.Insert(step.entered.identity);
       path.push_back(step.entered);
       // The level that has just become far closes.
       if (path.size() > FolderWalk::kOpenFolders + 1) {
@@ -206,7 +206,7 @@ bool FolderWalk::Descend(const std::string& name, WalkStep& step) {
 
 bool FolderWalk::Enter(UniqueFd fd, std::string text, std::string name, WalkStep& step) {
   const FileIdentity identity = IdentityOfFolder(fd.get(), text);
-  if (position_.folders_entered.contains(identity)) return false;  // met already: links end here
+  if (position_.folders_entered.Contains(identity)) return false;  // met already: links end here
   std::shared_ptr<const Listing> entries = List(fd.get(), text);
   step.kind = WalkStep::Kind::kEnter;
   step.entered = {Share(std::move(fd), text, identity),

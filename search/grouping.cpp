@@ -13,23 +13,30 @@ namespace {
 
 // The groups of rows with equal digest text, two rows or more, each from its
 // latest row to its earliest, the groups in the order of their latest rows,
-// latest first.
-std::vector<std::vector<int>> GroupByDigest(const TextList& digests, int count) {
+// latest first: group g is rows[starts[g]] to rows[starts[g + 1]].
+struct Groups {
+  std::vector<int> rows;
+  std::vector<std::size_t> starts{0};
+};
+
+Groups GroupByDigest(const TextList& digests, int count) {
   // Rows of equal text have equal hashes: sorted by hash, they stand side by
   // side, latest first, and only those runs are compared as text.
   struct Keyed {
-    std::uint64_t hash;
-    int row;
+    std::uint32_t hash;
+    std::int32_t row;
   };
   std::vector<Keyed> keyed;
   keyed.reserve(static_cast<std::size_t>(count));
-  for (int row = 0; row < count; ++row)
-    keyed.push_back({digests.Hash(row), row});
+  for (int row = 0; row < count; ++row) {
+    const std::uint64_t hash = digests.Hash(row);
+    keyed.push_back({static_cast<std::uint32_t>(hash ^ (hash >> 32)), row});
+  }
   std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
     return a.hash != b.hash ? a.hash < b.hash : a.row > b.row;
   });
 
-  std::vector<std::vector<int>> groups;
+  Groups found;  // in the order of their hashes
   std::vector<int> run;
   for (std::size_t begin = 0, end = 0; begin < keyed.size(); begin = end) {
     while (end < keyed.size() && keyed[end].hash == keyed[begin].hash)
@@ -41,15 +48,31 @@ std::vector<std::vector<int>> GroupByDigest(const TextList& digests, int count) 
     // Texts that differ under one hash part into groups of their own.
     while (!run.empty()) {
       const std::string text = digests.Get(run.front());
-      std::vector<int> group, rest;
+      std::vector<int> rest;
+      const std::size_t start = found.rows.size();
       for (const int row : run)
-        (row == run.front() || digests.Get(row) == text ? group : rest).push_back(row);
-      if (group.size() >= 2) groups.push_back(std::move(group));
+        (row == run.front() || digests.Get(row) == text ? found.rows : rest).push_back(row);
+      if (found.rows.size() - start >= 2) {
+        found.starts.push_back(found.rows.size());
+      } else {
+        found.rows.resize(start);
+      }
       run = std::move(rest);
     }
   }
-  std::sort(groups.begin(), groups.end(),
-            [](const std::vector<int>& a, const std::vector<int>& b) { return a[0] > b[0]; });
+  std::vector<std::size_t> order(found.starts.size() - 1);
+  for (std::size_t g = 0; g < order.size(); ++g)
+    order[g] = g;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return found.rows[found.starts[a]] > found.rows[found.starts[b]];
+  });
+  Groups groups;
+  groups.rows.reserve(found.rows.size());
+  for (const std::size_t g : order) {
+    groups.rows.insert(groups.rows.end(), found.rows.begin() + found.starts[g],
+                       found.rows.begin() + found.starts[g + 1]);
+    groups.starts.push_back(groups.rows.size());
+  }
   return groups;
 }
 
@@ -69,35 +92,44 @@ void GroupDuplicates() {
     if (list->Count() < count) throw ListIndexError(count - 1);
   }
 
-  const std::vector<std::vector<int>> groups = GroupByDigest(digests, count);
+  const Groups groups = GroupByDigest(digests, count);
+  // The results go over in batches: a million rows are never all copied out
+  // of the lists at once.
+  constexpr std::size_t kBatch = 4096;
   std::vector<std::string> result_names, result_folders, result_digests;
-  std::vector<FileStatus> result_files;
+  const auto hand_over = [&] {
+    form.ListBox7().AddAll(std::move(result_names));
+    form.ListBox8().AddAll(std::move(result_folders));
+    form.ListBox9().AddAll(std::move(result_digests));
+    for (std::vector<std::string>* column : {&result_names, &result_folders, &result_digests})
+      column->clear();
+  };
   std::vector<int> reported;
-  for (const std::vector<int>& group : groups) {
-    for (const int row : group) {
+  for (std::size_t g = 0; g + 1 < groups.starts.size(); ++g) {
+    for (std::size_t i = groups.starts[g]; i < groups.starts[g + 1]; ++i) {
+      const int row = groups.rows[i];
       result_names.push_back(names.Get(row));
       result_folders.push_back(folders.Get(row));
       result_digests.push_back(digests.Get(row));
       const auto at = static_cast<std::size_t>(row);
-      result_files.push_back(at < form.working_files.size() ? form.working_files[at]
-                                                            : FileStatus{});  // no scan gave it
+      form.result_files.push_back(at < form.working_files.size()
+                                      ? form.working_files[at]
+                                      : RecordedFiles::kNone);  // no scan gave it
       reported.push_back(row);
     }
     for (std::vector<std::string>* column : {&result_names, &result_folders, &result_digests})
       column->push_back(kSeparator);
-    result_files.push_back({});
+    form.result_files.push_back(RecordedFiles::kNone);
+    if (result_names.size() >= kBatch) hand_over();
   }
+  hand_over();
   std::sort(reported.begin(), reported.end());
 
-  form.ListBox7().AddAll(std::move(result_names));
-  form.ListBox8().AddAll(std::move(result_folders));
-  form.ListBox9().AddAll(std::move(result_digests));
-  form.result_files.insert(form.result_files.end(), result_files.begin(), result_files.end());
   // The rows reported leave the working lists, the others keep their order.
   names.DeleteAll(reported);
   folders.DeleteAll(reported);
   digests.DeleteAll(reported);
-  std::vector<FileStatus>& files = form.working_files;
+  std::deque<std::uint32_t>& files = form.working_files;
   auto next = reported.begin();
   std::size_t kept = 0;
   for (std::size_t i = 0; i < files.size(); ++i) {

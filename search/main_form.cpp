@@ -4,6 +4,11 @@ namespace dupfind {
 
 MainForm* Form1 = nullptr;
 
+const FileStatus& MainForm::ResultFile(int row) const {
+  const auto at = static_cast<std::size_t>(row);
+  return recorded_files[at < result_files.size() ? result_files[at] : RecordedFiles::kNone];
+}
+
 void ClearLists(MainForm& form) {
   form.ListBox1().Clear();
   form.ListBox2().Clear();
@@ -14,7 +19,7 @@ void ClearLists(MainForm& form) {
   form.ListBox7().Clear();
   form.ListBox8().Clear();
   form.ListBox9().Clear();
-  form.recorded_files.clear();
+  form.recorded_files.Clear();
   form.working_files.clear();
   form.result_files.clear();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "digest/file_stream.h"
 #include "search/lingering_threads.h"
+#include "search/recorded_files.h"
 #include "search/text_list.h"
 
 namespace dupfind {
@@ -53,15 +55,19 @@ class MainForm {
   // The files given a row since the lists were last emptied. A scan gives no
   // file a second row, also when it goes on after a search that ran nested
   // inside it and recorded files of its own.
-  FileIdentitySet recorded_files;
+  RecordedFiles recorded_files;
 
-  // The file each row was read from, as it was when read (a default status
-  // where none was read), beside the rows as they move: one per
-  // working row with a digest (parallel to ListBox3), and one per result row
-  // (parallel to ListBox7-9; a separator, or a row no scan gave, has none).
-  // The delete command removes only the file its row was read from.
-  std::vector<FileStatus> working_files;
-  std::vector<FileStatus> result_files;
+  // The file each row was read from, as its number in recorded_files, beside
+  // the rows as they move: one per working row with a digest (parallel to
+  // ListBox3), and one per result row (parallel to ListBox7-9; a separator,
+  // or a row no scan gave, has RecordedFiles::kNone). The delete command
+  // removes only the file its row was read from. (In blocks, not one array:
+  // a million of them never move, nor wait for room twice their size.)
+  std::deque<std::uint32_t> working_files;
+  std::deque<std::uint32_t> result_files;
+
+  // The file result row `row` was read from, as it was then.
+  const FileStatus& ResultFile(int row) const;
 
   // The reading threads of ended searches still inside a system call.
   LingeringThreads lingering_threads;

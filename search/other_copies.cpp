@@ -27,9 +27,7 @@ bool SameAsRead(const FileStatus& now, const FileStatus& read) {
 }  // namespace
 
 Copy CopyAt(MainForm& form, int row) {
-  const auto position = static_cast<std::size_t>(row);
-  return {form.ListBox8().Get(row), form.ListBox7().Get(row),
-          position < form.result_files.size() ? form.result_files[position] : FileStatus{}};
+  return {form.ListBox8().Get(row), form.ListBox7().Get(row), form.ResultFile(row)};
 }
 
 std::vector<Copy> OtherCopies(MainForm& form, int row) {

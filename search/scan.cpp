@@ -14,6 +14,7 @@ namespace {
 // scan with its error, its name and folder appended.
 void Record(ReadAhead& ahead, const FileEntry& entry, FileOutcome outcome) {
   MainForm& form = *Form1;
+  std::uint32_t number = RecordedFiles::kNone;
   switch (outcome.kind) {
     case FileOutcome::Kind::kNotAFile:
       return;
@@ -23,7 +24,8 @@ void Record(ReadAhead& ahead, const FileEntry& entry, FileOutcome outcome) {
     case FileOutcome::Kind::kUnopened:
       break;
     case FileOutcome::Kind::kFile:
-      if (!form.recorded_files.insert(outcome.status.identity).second) return;
+      number = form.recorded_files.Record(outcome.status);
+      if (number == RecordedFiles::kNone) return;  // met before
       break;
   }
   const std::string path = entry.Path();
@@ -31,7 +33,7 @@ void Record(ReadAhead& ahead, const FileEntry& entry, FileOutcome outcome) {
   form.ListBox2().Add(entry.folder->text);
   if (!outcome.error.empty()) throw Error(outcome.error);
   form.ListBox3().Add(DigestToText(outcome.digest));
-  form.working_files.push_back(outcome.status);
+  form.working_files.push_back(number);
   form.SetStatusText(path);
   form.ProcessMessages();
 }

@@ -90,6 +90,9 @@ class MemoryList::Blocks {
     return blocks_[at >> kBlockBits].get() + (at & (kBlockSize - 1));
   }
 
+  // Bytes the blocks take, about.
+  std::size_t Size() const { return blocks_.size() * kBlockSize; }
+
  private:
   std::vector<std::unique_ptr<char[]>> blocks_;
   std::size_t used_ = kBlockSize;  // bytes taken in the last block
@@ -113,14 +116,22 @@ std::string_view MemoryList::Bytes(const Row& row) const {
   return {bytes + sizeof size, size};
 }
 
+void MemoryList::Append(const Row& row) {
+  if (rows_.size() >= kMaxRows) throw InsertLineError();
+  try {
+    rows_.push_back(row);
+  } catch (const std::bad_alloc&) {
+    throw InsertLineError();
+  }
+}
+
 void MemoryList::Add(std::string text) {
-  ReserveRows(rows_, 1);
   std::array<char, 16> digest;
   const bool is_digest = DigestBytes(text, digest);
   const std::string_view bytes = is_digest ? std::string_view(digest.data(), 16) : text;
   // The same text as the row before: the same bytes.
   if (!rows_.empty() && rows_.back().digest == is_digest && Bytes(rows_.back()) == bytes) {
-    rows_.push_back(rows_.back());
+    Append(rows_.back());
     return;
   }
   Row row{};
@@ -138,11 +149,12 @@ void MemoryList::Add(std::string text) {
     row.at = blocks_->Put(prefixed);
     row.size = kLongRow;
   }
-  rows_.push_back(row);
+  Append(row);
+  bytes_kept_ += bytes.size();
 }
 
 void MemoryList::AddAll(std::vector<std::string> texts) {
-  ReserveRows(rows_, texts.size());
+  if (texts.size() > kMaxRows - rows_.size()) throw InsertLineError();
   const std::size_t before = rows_.size();
   try {
     for (std::string& text : texts)
@@ -187,6 +199,35 @@ void MemoryList::DeleteAll(const std::vector<int>& positions) {
   }
   rows_.resize(kept);
   selected_ = SelectionAfterDeleting(selected_, positions);
+  Compact();
+}
+
+void MemoryList::Compact() {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    if (i == 0 || rows_[i].at != rows_[i - 1].at) kept += Bytes(rows_[i]).size();
+  }
+  bytes_kept_ = kept;
+  if (kept * 2 >= blocks_->Size()) return;  // little to give back
+  auto blocks = std::make_unique<Blocks>();
+  std::uint64_t old_at = 0, new_at = 0;
+  for (std::size_t i = 0; i < rows_.size(); ++i) {
+    Row& row = rows_[i];
+    if (row.size == 0) continue;
+    if (i != 0 && row.at == old_at) {  // shares the bytes of the row before
+      row.at = new_at;
+      continue;
+    }
+    old_at = row.at;
+    const std::string_view bytes = Bytes(row);
+    if (row.size != kLongRow) {
+      row.at = new_at = blocks->Put(bytes);
+    } else {
+      row.at = new_at =
+          blocks->Put({bytes.data() - sizeof(std::uint64_t), bytes.size() + sizeof(std::uint64_t)});
+    }
+  }
+  blocks_ = std::move(blocks);
 }
 
 int MemoryList::Count() const {
@@ -194,8 +235,9 @@ int MemoryList::Count() const {
 }
 
 void MemoryList::Clear() {
-  std::vector<Row>().swap(rows_);
+  std::deque<Row>().swap(rows_);
   blocks_ = std::make_unique<Blocks>();
+  bytes_kept_ = 0;
   selected_ = -1;
 }
 

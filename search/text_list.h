@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <limits>
 #include <memory>
 #include <new>
@@ -62,7 +63,8 @@ int SelectionAfterDeleting(int selected, const std::vector<int>& positions);
 // search of a million files: their bytes in large blocks, a row of the same
 // text as the row before it sharing its bytes (the folder of the files of
 // one folder), and a digest text (32 uppercase hexadecimal digits) kept as
-// its 16 bytes. Deleted rows' bytes are given back by Clear.
+// its 16 bytes. Deleted rows' bytes are given back by Clear, and by DeleteAll
+// once they are most of what the list holds.
 class MemoryList : public TextList {
  public:
   MemoryList();
@@ -92,8 +94,15 @@ class MemoryList : public TextList {
   std::string_view Bytes(const Row& row) const;
   void Check(int position) const;
 
-  std::vector<Row> rows_;
+  // Copies the rows' bytes into new blocks, leaving behind those of rows
+  // deleted since they were added.
+  void Compact();
+  // Appends `row`, or throws InsertLineError when the list can take no more.
+  void Append(const Row& row);
+
+  std::deque<Row> rows_;  // in blocks: no copy of them all as they grow
   std::unique_ptr<Blocks> blocks_;
+  std::size_t bytes_kept_ = 0;  // bytes of the rows there, shared ones once
   int selected_ = -1;
 };
 

@@ -34,10 +34,11 @@ QString ShownFolder(const TListBox& folders, int position, const QFontMetrics& m
     --first;
   while (last + 1 < folders.Count() && !separator(last + 1))
     ++last;
-  std::vector<std::string_view> group;
-  group.reserve(static_cast<std::size_t>(last - first + 1));
+  std::vector<std::string> texts;
+  texts.reserve(static_cast<std::size_t>(last - first + 1));
   for (int row = first; row <= last; ++row)
-    group.emplace_back(folders.Row(row));
+    texts.push_back(folders.Row(row));
+  const std::vector<std::string_view> group(texts.begin(), texts.end());
   return CutFolder(group, static_cast<std::size_t>(position - first), metrics, width);
 }
 

@@ -6,7 +6,6 @@
 #include <QStyleOptionFocusRect>
 #include <QStyledItemDelegate>
 
-#include <iterator>
 #include <utility>
 
 #include "ui/contrast.h"
@@ -70,23 +69,25 @@ QVariant ListBoxRows::data(const QModelIndex& index, int role) const {
 // Everything that may fail happens before the view hears of new rows.
 
 void ListBoxRows::Append(std::string text) {
-  ReserveRows(rows_, 1);
-  beginInsertRows(QModelIndex(), Size(), Size());
-  rows_.push_back(std::move(text));
+  rows_.Add(std::move(text));
+  beginInsertRows(QModelIndex(), shown_, shown_);
+  ++shown_;
   endInsertRows();
 }
 
 void ListBoxRows::AppendAll(std::vector<std::string> texts) {
   if (texts.empty()) return;
-  ReserveRows(rows_, texts.size());
-  beginInsertRows(QModelIndex(), Size(), Size() + static_cast<int>(texts.size()) - 1);
-  std::move(texts.begin(), texts.end(), std::back_inserter(rows_));
+  const int added = static_cast<int>(texts.size());
+  rows_.AddAll(std::move(texts));
+  beginInsertRows(QModelIndex(), shown_, shown_ + added - 1);
+  shown_ += added;
   endInsertRows();
 }
 
 void ListBoxRows::Remove(int position) {
   beginRemoveRows(QModelIndex(), position, position);
-  rows_.erase(rows_.begin() + position);
+  rows_.Delete(position);
+  --shown_;
   endRemoveRows();
 }
 
@@ -98,7 +99,8 @@ void ListBoxRows::RemoveAll(const std::vector<int>& positions) {
 
 void ListBoxRows::Clear() {
   beginResetModel();
-  std::vector<std::string>().swap(rows_);
+  rows_.Clear();
+  shown_ = 0;
   endResetModel();
 }
 

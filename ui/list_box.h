@@ -11,8 +11,8 @@
 
 namespace dupfind {
 
-// The rows of a list box, kept as the bytes the search gave them and decoded
-// only to be shown.
+// The rows of a list box, kept as the bytes the search gave them, compact as
+// the working lists keep theirs, and decoded only to be shown.
 class ListBoxRows : public QAbstractListModel {
   Q_OBJECT
 
@@ -27,15 +27,18 @@ class ListBoxRows : public QAbstractListModel {
   void Remove(int position);
   void RemoveAll(const std::vector<int>& positions);
   void Clear();
-  const std::string& At(int position) const { return rows_[static_cast<std::size_t>(position)]; }
-  int Size() const { return static_cast<int>(rows_.size()); }
+  std::string At(int position) const { return rows_.Get(position); }
+  int Size() const { return shown_; }
 
   // What a row gives for roles other than its text (a tooltip, what
   // assistive technology reads), by position; nothing when unset or null.
   std::function<QVariant(int position, int role)> row_data;
 
  private:
-  std::vector<std::string> rows_;
+  MemoryList rows_;
+  // The rows the view knows of: a row is taken in before the view hears of
+  // it, so that one the list cannot take leaves the view as it was.
+  int shown_ = 0;
 };
 
 // A visible list of the main window: a list view over its rows that the search
@@ -57,7 +60,7 @@ class TListBox : public QListView, public TextList {
   void AddAll(std::vector<std::string> texts) override;
   void DeleteAll(const std::vector<int>& positions) override;
   int ItemIndex() const override;
-  const std::string& Row(int position) const { return rows_.At(position); }  // Get, not copied
+  std::string Row(int position) const { return rows_.At(position); }  // Get, for a row there
   void SetItemIndex(int position) override;
 
   // Keeps this list at `leader`'s vertical position from now on, so that its

@@ -43,13 +43,13 @@ class DeleteCommandTest : public FormTest {
     form.ListBox7().Add(name);
     form.ListBox8().Add(folder);
     form.ListBox9().Add(DigestToText(DigestOfFile(folder + name)));
-    form.result_files.push_back(status);
+    form.result_files.push_back(form.recorded_files.Keep(status));
   }
 
   void AddSeparator() {
     for (TextList* list : {&form.ListBox7(), &form.ListBox8(), &form.ListBox9()})
       list->Add("---");
-    form.result_files.push_back({});
+    form.result_files.push_back(RecordedFiles::kNone);
   }
 
   // Rows for `names` in the folder, closed by a separator.
@@ -357,7 +357,7 @@ TEST_F(DeleteCommandTest, CopyIsKeptUnlessAnotherOfItsGroupIsUnchangedSinceItWas
         FileStatus made;
         ASSERT_TRUE(StatusAt(AT_FDCWD, (dir + "b").c_str(), true, made));
         made.changed -= 1;  // what was read a moment before it was made
-        form.result_files[3] = made;
+        form.result_files[3] = form.recorded_files.Keep(made);
       },
       [&] { fs::remove(dir + "b"); },
       [&] { fs::rename(dir + "b", dir + "c"); },

@@ -115,7 +115,7 @@ TEST_F(FuseTest, SameFileSeenThroughTwoMountsIsKeptUnlessAnotherCopyStands) {
     form.ListBox7().Add(file.filename());
     form.ListBox8().Add(file.parent_path().string() + "/");
     form.ListBox9().Add(DigestToText(DigestOfFile(dir + path)));
-    form.result_files.push_back(status);
+    form.result_files.push_back(form.recorded_files.Keep(status));
   }
   form.ListBox7().SetItemIndex(0);
   DeleteSelected();
