@@ -192,7 +192,7 @@ bool ReadAhead::TakeDone() {
   }
   if (!ready_.empty()) {
     queue.NoteHeadFirst();
-    queue.for_walker.notify_all();  // room
+    if (queue.walker_waits) queue.for_walker.notify_all();  // room
     return true;
   }
   if (queue.steps.empty() && queue.walk_ended) {

@@ -15,20 +15,21 @@ WaitingCall::~WaitingCall() {
 bool ReadAheadQueue::HeadFirst() const {
   if (!window_waits || steps.empty()) return false;
   const FileRead* head = steps.front().file.get();
-  return head != nullptr && head->unread > kHeadFirstBytes;
+  return head != nullptr && head->unread > kHeadFirstBytes && head->slow;
 }
 
 bool ReadAheadQueue::Claimable(std::size_t mine) {
   while (claimed < steps.size() && !steps[claimed].file)
     ++claimed;
-  // No worker takes more than its share of the files in work, so that a few
-  // large files are spread over all of them.
-  return claimed < steps.size() && mine < (in_work + running_workers) / running_workers;
+  // No worker takes more than its share of the files in work and those
+  // waiting, so that a few large files are spread over all of them.
+  const std::size_t share = (in_work + unclaimed + running_workers - 1) / running_workers;
+  return claimed < steps.size() && mine < share;
 }
 
 void ReadAheadQueue::NoteHeadFirst() {
   const bool now = HeadFirst();
-  if (head_first && !now) for_helpers.notify_all();
+  if (head_first && !now && helpers_waiting != 0) for_helpers.notify_all();
   head_first = now;
 }
 
@@ -37,6 +38,7 @@ std::vector<std::shared_ptr<FileRead>> ReadAheadQueue::Claim(std::size_t mine, s
   while (files.size() < most && Claimable(mine + files.size())) {
     files.push_back(steps[claimed++].file);
     ++in_work;
+    --unclaimed;
   }
   return files;
 }
@@ -49,7 +51,7 @@ bool ReadAheadQueue::Finish(FileRead& file) {
 
 void ReadAheadQueue::OfferFiles() {
   for (Worker& worker : workers) {
-    if (worker.waits_for_files) worker.wake.notify_one();
+    if (worker.waits) worker.wake.notify_one();
   }
 }
 

@@ -48,9 +48,14 @@ class WaitingCall {
 inline constexpr std::size_t kChunkSize = std::size_t{64} << 10;
 // Steps the walk goes ahead of the window, at most.
 inline constexpr std::size_t kStepsAhead = 4096;
-// While the window waits for a file with more than this left to read, the
-// helpers read no other file: the disk is the waited file's.
+// While the window waits for a file with more than this left to read, from
+// a disk slower than the digests, the helpers read no other file: the disk is
+// the waited file's. From a disk faster than that, many files read side by
+// side are digested side by side, and all come sooner.
 inline constexpr std::uint64_t kHeadFirstBytes = std::uint64_t{1} << 20;
+// A disk is slower than the digests when it reads fewer bytes than this a
+// second (one lane digests about three times as many).
+inline constexpr std::uint64_t kSlowDiskBytesPerSecond = std::uint64_t{256} << 20;
 
 // One file of the walk, from its claim by a worker to its outcome.
 struct FileRead {
@@ -63,6 +68,7 @@ struct FileRead {
   bool done = false;             // `outcome` is complete
   bool resources_short = false;  // done without an outcome: the window reads it itself
   std::uint64_t unread = 0;      // bytes left to read, once it is open
+  bool slow = false;             // its last read that waited for the disk was slow
   FileOutcome outcome;
 
   // The one thread working on the file reads and writes these: the worker
@@ -89,6 +95,7 @@ struct FileTask {
   bool read = false;                   // data was read: kRead, or kOpen and its first chunk
   std::size_t got = 0;                 // bytes read into the buffer
   bool last = false;                   // the file has been read whole, and closed
+  bool slow = false;                   // the read waited long for its bytes
   std::optional<FileOutcome> outcome;  // the file's work ended with it
   bool resources_short = false;        // the file's work ended for want of resources
 };
@@ -136,17 +143,21 @@ struct ReadAheadQueue {
   std::shared_ptr<std::atomic<int>> open_folders = std::make_shared<std::atomic<int>>(0);
 
   std::mutex mutex;
+  // Each notified only while someone waits on it: notifying is not free.
   std::condition_variable_any for_walker;   // the window took steps
   std::condition_variable_any for_helpers;  // tasks, or the end of the head's turn
   std::condition_variable_any for_window;   // a thread has ended
 
-  std::deque<QueuedStep> steps;  // guarded by mutex
-  std::size_t claimed = 0;       // guarded by mutex
-  std::size_t in_work = 0;       // guarded by mutex: files claimed and not yet done
-  bool walk_ended = false;       // guarded by mutex: no step follows the last of `steps`
-  std::string walk_error;        // guarded by mutex: the error that ended the walk there
-  bool walk_gave_up = false;     // guarded by mutex: the walk ran short of resources there
-  bool window_waits = false;     // guarded by mutex: for the front step, or the next
+  std::deque<QueuedStep> steps;     // guarded by mutex
+  std::size_t claimed = 0;          // guarded by mutex
+  std::size_t in_work = 0;          // guarded by mutex: files claimed and not yet done
+  std::size_t unclaimed = 0;        // guarded by mutex: file steps in `steps` not claimed
+  bool walk_ended = false;          // guarded by mutex: no step follows the last of `steps`
+  std::string walk_error;           // guarded by mutex: the error that ended the walk there
+  bool walk_gave_up = false;        // guarded by mutex: the walk ran short of resources there
+  bool window_waits = false;        // guarded by mutex: for the front step, or the next
+  bool walker_waits = false;        // guarded by mutex
+  std::size_t helpers_waiting = 0;  // guarded by mutex
 
   // Tasks waiting for a helper, earliest file first. Guarded by mutex.
   std::multimap<std::uint64_t, FileTask> tasks;
@@ -155,7 +166,7 @@ struct ReadAheadQueue {
   struct Worker {
     std::condition_variable_any wake;  // tasks done, or files to claim
     std::vector<FileTask> finished;    // guarded by mutex
-    bool waits_for_files = false;      // guarded by mutex
+    bool waits = false;                // guarded by mutex: for either
   };
   std::deque<Worker> workers;   // one per worker thread, never resized
   std::size_t running_workers;  // guarded by mutex: those whose threads started

@@ -1,5 +1,6 @@
 #include "search/read_ahead_threads.h"
 
+#include <chrono>
 #include <new>
 #include <optional>
 #include <utility>
@@ -55,11 +56,15 @@ class Walker {
                (queue_.steps.size() + batch_.size() <= kStepsAhead &&
                 static_cast<std::size_t>(queue_.open_folders->load()) < queue_.folder_budget);
       };
-      if (!queue_.for_walker.wait(lock, stop_, room)) return false;
+      queue_.walker_waits = true;
+      const bool roomy = queue_.for_walker.wait(lock, stop_, room);
+      queue_.walker_waits = false;
+      if (!roomy) return false;
       wake = queue_.window_waits && queue_.steps.empty();
       bool files = false;
       for (QueuedStep& queued : batch_) {
         files = files || queued.file != nullptr;
+        queue_.unclaimed += queued.file != nullptr;
         queue_.steps.push_back(std::move(queued));
       }
       if (files) queue_.OfferFiles();
@@ -161,14 +166,14 @@ class FileWorker {
           return !queue_.workers[index_].finished.empty() ||
                  (FreeSlots() != 0 && queue_.Claimable(slots_.size() - FreeSlots()));
         };
-        queue_.workers[index_].waits_for_files = true;
+        queue_.workers[index_].waits = true;
         if (wake) {
           lock.unlock();
           queue_.form.WakeUp();
           lock.lock();
         }
         const bool stopped = !queue_.workers[index_].wake.wait(lock, stop_, more);
-        queue_.workers[index_].waits_for_files = false;
+        queue_.workers[index_].waits = false;
         if (stopped) return;
         continue;
       }
@@ -200,6 +205,7 @@ class FileWorker {
     std::size_t size = 0;
     bool last = false;
     std::uint64_t unread = 0;  // bytes of it left to read
+    bool slow = false;         // as FileRead::slow
     std::optional<FileOutcome> outcome;
     bool resources_short = false;
   };
@@ -216,7 +222,10 @@ class FileWorker {
     bool wake = false;
     for (Slot& slot : slots_) {
       FileRead* file = slot.file.get();
-      if (file != nullptr) file->unread = slot.unread;
+      if (file != nullptr) {
+        file->unread = slot.unread;
+        file->slow = slot.slow;
+      }
       if (slot.phase != Phase::kEnded) continue;
       if (slot.resources_short) {
         file->resources_short = true;
@@ -233,7 +242,7 @@ class FileWorker {
     for (FileTask& task : to_help_) {
       const std::uint64_t order = task.file->order;
       queue_.tasks.emplace(order, std::move(task));
-      queue_.for_helpers.notify_one();
+      if (queue_.helpers_waiting != 0) queue_.for_helpers.notify_one();
     }
     to_help_.clear();
     std::swap(helped_, queue_.workers[index_].finished);
@@ -272,30 +281,39 @@ class FileWorker {
 
   // Outside the lock: takes in what the helpers did, opens and reads what it
   // can from memory and asks the helpers for the rest, then digests.
+  // Runs the lanes again and again, reading more as they run out, until a
+  // file ends (to be handed over, and its slot filled) or needs a helper.
   void Act() {
     for (FileTask& task : helped_)
       TakeIn(task);
     helped_.clear();
     for (std::size_t i = 0; i < slots_.size(); ++i) {
-      Slot& slot = slots_[i];
-      if (slot.phase == Phase::kToOpen) Open(i);
-      if (NeedsData(slot)) Read(i);
+      if (slots_[i].phase == Phase::kToOpen) Open(i);
     }
-    for (Slot& slot : slots_) {
-      if (slot.to_supply) Supply(slot);
-    }
-    engine_.Run();
-    for (Slot& slot : slots_) {
-      if (!slot.lane) continue;
-      const LaneState state = engine_.State(*slot.lane);
-      if (state == LaneState::kDone) {
-        const Digest digest = engine_.Take(*slot.lane);
-        LeaveLane(slot);
-        End(slot, FileOutcome{FileOutcome::Kind::kFile, slot.status, digest, {}});
-      } else if (state == LaneState::kNeedsMore && slots_.size() > engine_.Lanes()) {
-        slot.progress = engine_.Suspend(*slot.lane);
-        LeaveLane(slot);
+    bool ended = std::any_of(slots_.begin(), slots_.end(),
+                             [](const Slot& slot) { return slot.phase == Phase::kEnded; });
+    while (!ended && to_help_.empty()) {
+      for (std::size_t i = 0; i < slots_.size(); ++i) {
+        if (NeedsData(slots_[i])) Read(i);
       }
+      for (Slot& slot : slots_) {
+        if (slot.to_supply) Supply(slot);
+      }
+      if (!engine_.Run()) break;
+      for (Slot& slot : slots_) {
+        if (!slot.lane) continue;
+        const LaneState state = engine_.State(*slot.lane);
+        if (state == LaneState::kDone) {
+          const Digest digest = engine_.Take(*slot.lane);
+          LeaveLane(slot);
+          End(slot, FileOutcome{FileOutcome::Kind::kFile, slot.status, digest, {}});
+          ended = true;
+        } else if (state == LaneState::kNeedsMore && slots_.size() > engine_.Lanes()) {
+          slot.progress = engine_.Suspend(*slot.lane);
+          LeaveLane(slot);
+        }
+      }
+      if (stop_.stop_requested()) return;
     }
   }
 
@@ -379,6 +397,7 @@ class FileWorker {
     slot.size = task.got;
     slot.last = task.last;
     slot.unread -= std::min<std::uint64_t>(slot.unread, task.got);
+    slot.slow = task.slow;
   }
 
   void Supply(Slot& slot) {
@@ -431,7 +450,10 @@ void RunTask(FileTask& task, ThreadMark& mark) {
     }
     task.read = true;
     try {
+      const auto start = std::chrono::steady_clock::now();
       task.got = file.stream->Read(task.buffer.get(), kChunkSize);
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      task.slow = task.got != 0 && task.got < took.count() * kSlowDiskBytesPerSecond;
       task.last = file.stream->AtEnd();
     } catch (const Error& error) {
       task.outcome = FileOutcome{FileOutcome::Kind::kFile, {}, {}, error.what()};
@@ -457,7 +479,11 @@ void HelpWorkers(std::stop_token stop, ReadAheadQueue& queue, ThreadMark& mark) 
     return !queue.tasks.empty() &&
            (!queue.HeadFirst() || queue.tasks.begin()->second.file == queue.steps.front().file);
   };
-  while (queue.for_helpers.wait(lock, stop, runnable)) {
+  for (;;) {
+    ++queue.helpers_waiting;
+    const bool woken = queue.for_helpers.wait(lock, stop, runnable);
+    --queue.helpers_waiting;
+    if (!woken) return;
     FileTask task = std::move(queue.tasks.begin()->second);
     queue.tasks.erase(queue.tasks.begin());
     lock.unlock();
@@ -465,7 +491,7 @@ void HelpWorkers(std::stop_token stop, ReadAheadQueue& queue, ThreadMark& mark) 
     lock.lock();
     ReadAheadQueue::Worker& worker = queue.workers[task.worker];
     worker.finished.push_back(std::move(task));
-    worker.wake.notify_one();
+    if (worker.waits) worker.wake.notify_one();
   }
 }
 }  // namespace dupfind
