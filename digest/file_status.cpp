@@ -73,8 +73,8 @@ bool FileIdentitySet::Insert(const FileIdentity& identity) {
   if (tables_.empty()) tables_.resize(kTables);
   const std::size_t hash = FileIdentityHash()(identity);
   Table& table = tables_[hash >> 58];
-  // At most seven eighths full, so that a search along the slots ends soon.
-  if ((table.used + 1) * 8 > table.cells.size() * 7) Grow(table);
+  // At most three quarters full, so that a search along the slots ends soon.
+  if ((table.used + 1) * 4 > table.cells.size() * 3) Grow(table);
   FileIdentity& slot = table.cells[Find(table, identity, hash)];
   if (slot == identity) return false;
   slot = identity;

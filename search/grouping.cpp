@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
@@ -97,12 +98,30 @@ void GroupDuplicates() {
   // of the lists at once.
   constexpr std::size_t kBatch = 4096;
   std::vector<std::string> result_names, result_folders, result_digests;
+  std::vector<std::uint32_t> result_files;
+  // A batch goes into the three lists and the files beside them whole, or
+  // into none: a list that is full leaves them all in step.
   const auto hand_over = [&] {
-    form.ListBox7().AddAll(std::move(result_names));
-    form.ListBox8().AddAll(std::move(result_folders));
-    form.ListBox9().AddAll(std::move(result_digests));
-    for (std::vector<std::string>* column : {&result_names, &result_folders, &result_digests})
+    TextList* const lists[] = {&form.ListBox7(), &form.ListBox8(), &form.ListBox9()};
+    std::vector<std::string>* const columns[] = {&result_names, &result_folders, &result_digests};
+    const int before = lists[0]->Count();
+    const std::size_t files_before = form.result_files.size();
+    std::size_t filled = 0;
+    try {
+      for (; filled < 3; ++filled)
+        lists[filled]->AddAll(std::move(*columns[filled]));
+      form.result_files.insert(form.result_files.end(), result_files.begin(), result_files.end());
+    } catch (...) {
+      std::vector<int> added(static_cast<std::size_t>(lists[0]->Count() - before));
+      std::iota(added.begin(), added.end(), before);
+      for (std::size_t i = 0; i < filled; ++i)
+        lists[i]->DeleteAll(added);
+      form.result_files.resize(files_before);
+      throw;
+    }
+    for (std::vector<std::string>* column : columns)
       column->clear();
+    result_files.clear();
   };
   std::vector<int> reported;
   for (std::size_t g = 0; g + 1 < groups.starts.size(); ++g) {
@@ -112,14 +131,14 @@ void GroupDuplicates() {
       result_folders.push_back(folders.Get(row));
       result_digests.push_back(digests.Get(row));
       const auto at = static_cast<std::size_t>(row);
-      form.result_files.push_back(at < form.working_files.size()
-                                      ? form.working_files[at]
-                                      : RecordedFiles::kNone);  // no scan gave it
+      result_files.push_back(at < form.working_files.size()
+                                 ? form.working_files[at]
+                                 : RecordedFiles::kNone);  // no scan gave it
       reported.push_back(row);
     }
     for (std::vector<std::string>* column : {&result_names, &result_folders, &result_digests})
       column->push_back(kSeparator);
-    form.result_files.push_back(RecordedFiles::kNone);
+    result_files.push_back(RecordedFiles::kNone);
     if (result_names.size() >= kBatch) hand_over();
   }
   hand_over();

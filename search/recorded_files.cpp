@@ -1,6 +1,8 @@
 #include "search/recorded_files.h"
 
-#include <stdexcept>
+#include <new>
+
+#include "search/text_list.h"
 
 namespace dupfind {
 namespace {
@@ -34,8 +36,12 @@ void RecordedFiles::Grow(Table& table) {
 }
 
 std::uint32_t RecordedFiles::Keep(const FileStatus& status) {
-  if (statuses_.size() >= kNone) throw std::length_error("too many files");
-  statuses_.push_back(status);
+  if (statuses_.size() >= kNone) throw InsertLineError();
+  try {
+    statuses_.push_back(status);
+  } catch (const std::bad_alloc&) {
+    throw InsertLineError();
+  }
   return static_cast<std::uint32_t>(statuses_.size() - 1);
 }
 
@@ -45,7 +51,11 @@ std::uint32_t RecordedFiles::Record(const FileStatus& status) {
   Table& table = tables_[hash % kTables];
   // At most three quarters full, so that a search along the cells, which
   // looks at the status of each file it passes, ends soon.
-  if ((table.used + 1) * 4 > table.cells.size() * 3) Grow(table);
+  try {
+    if ((table.used + 1) * 4 > table.cells.size() * 3) Grow(table);
+  } catch (const std::bad_alloc&) {
+    throw InsertLineError();
+  }
   std::uint32_t& cell = table.cells[Find(table, status.identity, hash)];
   if (cell != kNone) return kNone;
   cell = Keep(status);

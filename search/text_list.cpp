@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <optional>
 #include <utility>
 
 namespace dupfind {
@@ -73,6 +74,7 @@ class MemoryList::Blocks {
         if (blocks_.size() == kMaxBlocks) throw InsertLineError();
         blocks_.push_back(
             std::make_unique_for_overwrite<char[]>(std::max(kBlockSize, bytes.size())));
+        size_ += std::max(kBlockSize, bytes.size());
         used_ = 0;
       }
     } catch (const std::bad_alloc&) {
@@ -90,11 +92,12 @@ class MemoryList::Blocks {
     return blocks_[at >> kBlockBits].get() + (at & (kBlockSize - 1));
   }
 
-  // Bytes the blocks take, about.
-  std::size_t Size() const { return blocks_.size() * kBlockSize; }
+  // Bytes the blocks take.
+  std::size_t Size() const { return size_; }
 
  private:
   std::vector<std::unique_ptr<char[]>> blocks_;
+  std::size_t size_ = 0;
   std::size_t used_ = kBlockSize;  // bytes taken in the last block
 };
 
@@ -150,7 +153,6 @@ void MemoryList::Add(std::string text) {
     row.size = kLongRow;
   }
   Append(row);
-  bytes_kept_ += bytes.size();
 }
 
 void MemoryList::AddAll(std::vector<std::string> texts) {
@@ -202,32 +204,45 @@ void MemoryList::DeleteAll(const std::vector<int>& positions) {
   Compact();
 }
 
+std::string_view MemoryList::Stored(const Row& row) const {
+  const std::string_view bytes = Bytes(row);
+  if (row.size != kLongRow) return bytes;
+  return {bytes.data() - sizeof(std::uint64_t), bytes.size() + sizeof(std::uint64_t)};
+}
+
 void MemoryList::Compact() {
   std::size_t kept = 0;
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    if (i == 0 || rows_[i].at != rows_[i - 1].at) kept += Bytes(rows_[i]).size();
-  }
-  bytes_kept_ = kept;
-  if (kept * 2 >= blocks_->Size()) return;  // little to give back
-  auto blocks = std::make_unique<Blocks>();
-  std::uint64_t old_at = 0, new_at = 0;
-  for (std::size_t i = 0; i < rows_.size(); ++i) {
-    Row& row = rows_[i];
-    if (row.size == 0) continue;
-    if (i != 0 && row.at == old_at) {  // shares the bytes of the row before
-      row.at = new_at;
-      continue;
-    }
-    old_at = row.at;
-    const std::string_view bytes = Bytes(row);
-    if (row.size != kLongRow) {
-      row.at = new_at = blocks->Put(bytes);
-    } else {
-      row.at = new_at =
-          blocks->Put({bytes.data() - sizeof(std::uint64_t), bytes.size() + sizeof(std::uint64_t)});
+  std::optional<std::uint64_t> at;
+  for (const Row& row : rows_) {
+    if (row.size != 0 && row.at != at) {  // else no bytes, or those of the row before
+      at = row.at;
+      kept += Stored(row).size();
     }
   }
-  blocks_ = std::move(blocks);
+  const std::size_t size = blocks_->Size();
+  if (kept * 2 >= size || size <= Blocks::kBlockSize) return;  // little to give back
+  // Every row's new place is found before any row is changed: a list that
+  // runs short of memory here stays as it was, only larger.
+  try {
+    auto blocks = std::make_unique<Blocks>();
+    std::vector<std::uint64_t> places(rows_.size());
+    std::optional<std::uint64_t> old_at;
+    std::uint64_t new_at = 0;
+    for (std::size_t i = 0; i < rows_.size(); ++i) {
+      const Row& row = rows_[i];
+      if (row.size == 0) continue;
+      if (row.at != old_at) {
+        old_at = row.at;
+        new_at = blocks->Put(Stored(row));
+      }
+      places[i] = new_at;
+    }
+    for (std::size_t i = 0; i < rows_.size(); ++i)
+      rows_[i].at = places[i];
+    blocks_ = std::move(blocks);
+  } catch (const Error&) {
+  } catch (const std::bad_alloc&) {
+  }
 }
 
 int MemoryList::Count() const {
@@ -237,7 +252,6 @@ int MemoryList::Count() const {
 void MemoryList::Clear() {
   std::deque<Row>().swap(rows_);
   blocks_ = std::make_unique<Blocks>();
-  bytes_kept_ = 0;
   selected_ = -1;
 }
 

@@ -92,6 +92,8 @@ class MemoryList : public TextList {
   class Blocks;
 
   std::string_view Bytes(const Row& row) const;
+  // Its bytes as kept in the blocks: a long row's with its size in front.
+  std::string_view Stored(const Row& row) const;
   void Check(int position) const;
 
   // Copies the rows' bytes into new blocks, leaving behind those of rows
@@ -102,7 +104,6 @@ class MemoryList : public TextList {
 
   std::deque<Row> rows_;  // in blocks: no copy of them all as they grow
   std::unique_ptr<Blocks> blocks_;
-  std::size_t bytes_kept_ = 0;  // bytes of the rows there, shared ones once
   int selected_ = -1;
 };
 

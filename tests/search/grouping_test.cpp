@@ -131,6 +131,49 @@ TEST(GroupingTest, ShortDigestListFailsBeforeWritingAnything) {
   }
 }
 
+// A form whose folder results list takes no more than `room` rows.
+class CrampedForm : public PlainForm {
+ public:
+  explicit CrampedForm(int room) : folders_(room) {}
+  TextList& ListBox8() override { return folders_; }
+
+ private:
+  class CrampedList : public MemoryList {
+   public:
+    explicit CrampedList(int room) : room_(room) {}
+    void AddAll(std::vector<std::string> texts) override {
+      if (Count() + static_cast<int>(texts.size()) > room_) throw InsertLineError();
+      MemoryList::AddAll(std::move(texts));
+    }
+
+   private:
+    int room_;
+  };
+  CrampedList folders_;
+};
+
+// Results too many for the lists stop the grouping with the error, the three
+// result lists and their files left in step, each a whole number of groups.
+TEST(GroupingTest, ResultListThatFillsUpLeavesTheResultsInStep) {
+  CrampedForm form(6000);
+  Form1 = &form;
+  for (int i = 0; i < 5000; ++i) {  // 2,500 pairs: 7,500 result rows
+    char digest[33];
+    std::snprintf(digest, sizeof digest, "%032X", i / 2);
+    Append(form.ListBox1(), form.ListBox2(), form.ListBox3(), {"n", "/d/", digest});
+    form.working_files.push_back(form.recorded_files.Keep(FileStatus{}));
+  }
+  EXPECT_EQ(ErrorText(GroupDuplicates), "Unable to insert a line");
+  Form1 = nullptr;
+  const int shown = form.ListBox7().Count();
+  EXPECT_GT(shown, 0);
+  EXPECT_EQ(shown % 3, 0);
+  EXPECT_EQ(form.ListBox8().Count(), shown);
+  EXPECT_EQ(form.ListBox9().Count(), shown);
+  EXPECT_EQ(form.result_files.size(), static_cast<std::size_t>(shown));
+  EXPECT_EQ(form.ListBox7().Get(shown - 1), "---");
+}
+
 // Many equal names, few distinct digests, and sizes from empty to a few hundred rows.
 Table RandomRows(std::mt19937& random, int count) {
   std::uniform_int_distribution<int> small(1, 4), shape(0, 2);

@@ -40,4 +40,28 @@ TEST(MemoryList, EveryTextComesBackAsItWentIn) {
   EXPECT_EQ(Rows(list), kept);
 }
 
+// Deleting most of the bytes moves the rest into fresh blocks: an empty first
+// row, a run sharing its bytes, a long row and the rows around them all come
+// back as they went in.
+TEST(MemoryList, RowsKeptWhenTheirBytesAreMovedAfterADelete) {
+  Strings texts = {"", "first", "first"};
+  for (char c = 'a'; c < 'a' + 20; ++c)
+    texts.push_back(std::string(600 << 10, c));  // a block each, to be given back
+  texts.push_back("900150983CD24FB0D6963F7D28E17F72");
+  texts.push_back(std::string((std::size_t{1} << 24) + 5, 'M'));
+  texts.push_back("last");
+  MemoryList list;
+  for (const std::string& text : texts)
+    list.Add(text);
+  std::vector<int> gone;
+  for (int i = 3; i < 23; ++i)
+    gone.push_back(i);
+  list.DeleteAll(gone);
+  texts.erase(texts.begin() + 3, texts.begin() + 23);
+  EXPECT_TRUE(Rows(list) == texts);  // not printed: 16 MiB rows
+  list.Add("after");
+  texts.push_back("after");
+  EXPECT_TRUE(Rows(list) == texts);  // not printed: 16 MiB rows
+}
+
 }  // namespace dupfind::test
