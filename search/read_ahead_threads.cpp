@@ -258,6 +258,8 @@ class FileWorker {
         slot.started = false;
         slot.to_supply = false;
         slot.last = false;
+        slot.unread = 0;
+        slot.slow = false;
       }
     }
     return wake;
@@ -290,9 +292,13 @@ class FileWorker {
     for (std::size_t i = 0; i < slots_.size(); ++i) {
       if (slots_[i].phase == Phase::kToOpen) Open(i);
     }
-    bool ended = std::any_of(slots_.begin(), slots_.end(),
-                             [](const Slot& slot) { return slot.phase == Phase::kEnded; });
-    while (!ended && to_help_.empty()) {
+    const auto ended = [&] {
+      return std::any_of(slots_.begin(), slots_.end(),
+                         [](const Slot& slot) { return slot.phase == Phase::kEnded; });
+    };
+    // A file that ended (digested, failed or short of resources) goes over
+    // at once: the window may be waiting for it.
+    while (!ended() && to_help_.empty()) {
       for (std::size_t i = 0; i < slots_.size(); ++i) {
         if (NeedsData(slots_[i])) Read(i);
       }
@@ -307,7 +313,6 @@ class FileWorker {
           const Digest digest = engine_.Take(*slot.lane);
           LeaveLane(slot);
           End(slot, FileOutcome{FileOutcome::Kind::kFile, slot.status, digest, {}});
-          ended = true;
         } else if (state == LaneState::kNeedsMore && slots_.size() > engine_.Lanes()) {
           slot.progress = engine_.Suspend(*slot.lane);
           LeaveLane(slot);
