@@ -67,24 +67,43 @@ class MemoryList::Blocks {
   static constexpr std::size_t kBlockSize = std::size_t{1} << kBlockBits;
   static constexpr std::size_t kMaxBlocks = std::size_t{1} << (39 - kBlockBits);
 
-  // Copies `bytes` in and returns where they start.
-  std::uint64_t Put(std::string_view bytes) {
-    try {
-      if (blocks_.empty() || bytes.size() > kBlockSize - used_) {
-        if (blocks_.size() == kMaxBlocks) throw InsertLineError();
-        blocks_.push_back(
-            std::make_unique_for_overwrite<char[]>(std::max(kBlockSize, bytes.size())));
-        size_ += std::max(kBlockSize, bytes.size());
+  // Where bytes go, one run after another: the same runs in the same order
+  // always land at the same places.
+  class Layout {
+   public:
+    // True when `size` bytes start a new block.
+    bool NewBlock(std::size_t size) const { return blocks_ == 0 || size > kBlockSize - used_; }
+    std::uint64_t Next(std::size_t size) {
+      if (NewBlock(size)) {
+        ++blocks_;
         used_ = 0;
       }
-    } catch (const std::bad_alloc&) {
-      throw InsertLineError();
-    } catch (const std::length_error&) {
-      throw InsertLineError();
+      const std::uint64_t at = ((blocks_ - 1) << kBlockBits) | used_;
+      used_ = std::min(kBlockSize, used_ + size);  // a large one fills its block
+      return at;
     }
-    const std::uint64_t at = ((blocks_.size() - 1) << kBlockBits) | used_;
-    std::memcpy(blocks_.back().get() + used_, bytes.data(), bytes.size());
-    used_ = std::min(kBlockSize, used_ + bytes.size());  // a large one fills its block
+
+   private:
+    std::uint64_t blocks_ = 0;
+    std::size_t used_ = 0;  // bytes taken in the last block
+  };
+
+  // Copies `bytes` in and returns where they start.
+  std::uint64_t Put(std::string_view bytes) {
+    if (layout_.NewBlock(bytes.size())) {
+      if (blocks_.size() == kMaxBlocks) throw InsertLineError();
+      try {
+        blocks_.push_back(
+            std::make_unique_for_overwrite<char[]>(std::max(kBlockSize, bytes.size())));
+      } catch (const std::bad_alloc&) {
+        throw InsertLineError();
+      } catch (const std::length_error&) {
+        throw InsertLineError();
+      }
+      size_ += std::max(kBlockSize, bytes.size());
+    }
+    const std::uint64_t at = layout_.Next(bytes.size());
+    std::memcpy(blocks_.back().get() + (at & (kBlockSize - 1)), bytes.data(), bytes.size());
     return at;
   }
 
@@ -97,8 +116,8 @@ class MemoryList::Blocks {
 
  private:
   std::vector<std::unique_ptr<char[]>> blocks_;
+  Layout layout_;
   std::size_t size_ = 0;
-  std::size_t used_ = kBlockSize;  // bytes taken in the last block
 };
 
 // A row whose bytes do not fit the row's size field keeps its size in front
@@ -211,38 +230,39 @@ std::string_view MemoryList::Stored(const Row& row) const {
 }
 
 void MemoryList::Compact() {
-  std::size_t kept = 0;
-  std::optional<std::uint64_t> at;
-  for (const Row& row : rows_) {
-    if (row.size != 0 && row.at != at) {  // else no bytes, or those of the row before
-      at = row.at;
-      kept += Stored(row).size();
+  // Visits each row with bytes, and its bytes unless it shares those of the
+  // row before.
+  const auto each = [this](auto&& visit) {
+    std::optional<std::uint64_t> before;
+    for (Row& row : rows_) {
+      if (row.size == 0) continue;
+      const bool shared = row.at == before;
+      before = std::uint64_t{row.at};
+      visit(row, shared ? std::string_view() : Stored(row));
     }
-  }
+  };
+  std::size_t kept = 0;
+  each([&](Row&, std::string_view bytes) { kept += bytes.size(); });
   const std::size_t size = blocks_->Size();
   if (kept * 2 >= size || size <= Blocks::kBlockSize) return;  // little to give back
-  // Every row's new place is found before any row is changed: a list that
-  // runs short of memory here stays as it was, only larger.
+  // The bytes are all copied before any row is changed: a list that runs
+  // short of memory here stays as it was. The rows then take the places
+  // the copies went to.
+  auto blocks = std::make_unique<Blocks>();
   try {
-    auto blocks = std::make_unique<Blocks>();
-    std::vector<std::uint64_t> places(rows_.size());
-    std::optional<std::uint64_t> old_at;
-    std::uint64_t new_at = 0;
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-      const Row& row = rows_[i];
-      if (row.size == 0) continue;
-      if (row.at != old_at) {
-        old_at = row.at;
-        new_at = blocks->Put(Stored(row));
-      }
-      places[i] = new_at;
-    }
-    for (std::size_t i = 0; i < rows_.size(); ++i)
-      rows_[i].at = places[i];
-    blocks_ = std::move(blocks);
+    each([&](Row&, std::string_view bytes) {
+      if (!bytes.empty()) blocks->Put(bytes);
+    });
   } catch (const Error&) {
-  } catch (const std::bad_alloc&) {
+    return;
   }
+  Blocks::Layout layout;
+  std::uint64_t at = 0;
+  each([&](Row& row, std::string_view bytes) {
+    if (!bytes.empty()) at = layout.Next(bytes.size());
+    row.at = at;
+  });
+  blocks_ = std::move(blocks);
 }
 
 int MemoryList::Count() const {
