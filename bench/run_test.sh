@@ -12,20 +12,10 @@ set -euo pipefail
 
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-for tool in jdupes fdupes rdfind rmlint /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-top=$(mktemp -d "${TMPDIR:-/tmp}/run_test.XXXXXX")
-trap 'rm -rf "$top"' EXIT
-failures=0
-expect() {  # expect WHAT PATTERN FILE: FILE has a line matching PATTERN
-  if grep -qE "$2" "$3"; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1 (no line matching '$2')"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=bench/test_lib.sh
+source "$here/test_lib.sh"
+require jdupes fdupes rdfind rmlint /usr/bin/time
+scratch run_test
 
 mkdir -p "$top/good/bench" "$top/bad/bench"
 for tool in headless_search make_tree grouping_bench; do
@@ -144,4 +134,4 @@ expect "  and the cold aims are not measured" "^\| cold \| not measured \(limit 
 expect "where fio fails, its reason" "^Disk floor: not measured: fio failed on .*: fio: engine libaio not loadable" "$top/bad.md"
 expect "without md5_bench, a note" "^MD5 kernels: skipped: .*md5_bench is not built" "$top/bad.md"
 
-[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
+finish

@@ -7,20 +7,10 @@ set -euo pipefail
 
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-for tool in jdupes /usr/bin/time; do
-  command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-done
-top=$(mktemp -d "${TMPDIR:-/tmp}/scale_test.XXXXXX")
-trap 'rm -rf "$top"' EXIT
-failures=0
-expect() {  # expect WHAT PATTERN FILE: FILE has a line matching PATTERN
-  if grep -qE "$2" "$3"; then
-    echo "ok: $1"
-  else
-    echo "FAILED: $1 (no line matching '$2')"
-    failures=$((failures + 1))
-  fi
-}
+# shellcheck source=bench/test_lib.sh
+source "$here/test_lib.sh"
+require jdupes /usr/bin/time
+scratch scale_test
 
 mkdir -p "$top/good/bench" "$top/bad/bench"
 for tool in headless_search make_tree; do
@@ -68,4 +58,4 @@ expect "every file found" "^- every run of dupfind reported every file of its tr
 expect "files missed are reported, run by run" "^- million, run 2: headless_search reported 7 files of 1000$" "$top/bad.md"
 expect "without a window runner its aims say so" "^- peak memory of window_search: not measured" "$top/bad.md"
 
-[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
+finish
