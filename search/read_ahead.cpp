@@ -94,7 +94,7 @@ void ReadAhead::Start(FolderWalk walk, std::string enter_first) {
   } catch (const std::system_error&) {
   }
   if (workers == 0 || helpers == 0) return ReadAlone(enter);
-  const std::lock_guard<std::mutex> guard(queue_->mutex);
+  const std::lock_guard<SpinningMutex> guard(queue_->mutex);
   queue_->running_workers = workers;
 }
 
@@ -103,7 +103,7 @@ void ReadAhead::Spawn(Run run) {
   auto mark = std::make_shared<ThreadMark>();
   std::jthread thread([queue = queue_, mark, run = std::move(run)](std::stop_token stop) mutable {
     run(std::move(stop), *queue, *mark);
-    const std::lock_guard<std::mutex> guard(queue->mutex);
+    const std::lock_guard<SpinningMutex> guard(queue->mutex);
     mark->ended = true;
     queue->for_window.notify_all();
   });
@@ -121,7 +121,7 @@ void ReadAhead::Stop() {
                              std::chrono::nanoseconds(kStopWait).count();
   };
   {
-    std::unique_lock<std::mutex> lock(queue_->mutex);
+    std::unique_lock<SpinningMutex> lock(queue_->mutex);
     queue_->window_waits = false;
     while (!std::all_of(threads_.begin(), threads_.end(), [&](const Thread& thread) {
       return thread.mark->ended || held_up(thread);
@@ -184,7 +184,7 @@ bool ReadAhead::Next(ScanStep& step) {
 
 bool ReadAhead::TakeDone() {
   ReadAheadQueue& queue = *queue_;
-  std::unique_lock<std::mutex> lock(queue.mutex);
+  std::unique_lock<SpinningMutex> lock(queue.mutex);
   while (!queue.steps.empty() && queue.steps.front().Done()) {
     ready_.push_back(std::move(queue.steps.front()));
     queue.steps.pop_front();
@@ -192,7 +192,7 @@ bool ReadAhead::TakeDone() {
   }
   if (!ready_.empty()) {
     queue.NoteHeadFirst();
-    if (queue.walker_waits) queue.for_walker.notify_all();  // room
+    if (queue.walker_waits && queue.WalkerMayGoOn()) queue.for_walker.notify_all();
     return true;
   }
   if (queue.steps.empty() && queue.walk_ended) {

@@ -12,6 +12,30 @@ WaitingCall::~WaitingCall() {
   mark_.waiting_since = 0;
 }
 
+SpinningMutex::SpinningMutex() {
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ADAPTIVE_NP);
+  pthread_mutex_init(&mutex_, &attributes);
+  pthread_mutexattr_destroy(&attributes);
+}
+
+SpinningMutex::~SpinningMutex() {
+  pthread_mutex_destroy(&mutex_);
+}
+
+void SpinningMutex::lock() {
+  pthread_mutex_lock(&mutex_);
+}
+
+void SpinningMutex::unlock() {
+  pthread_mutex_unlock(&mutex_);
+}
+
+bool SpinningMutex::try_lock() {
+  return pthread_mutex_trylock(&mutex_) == 0;
+}
+
 bool ReadAheadQueue::HeadFirst() const {
   if (!window_waits || steps.empty()) return false;
   const FileRead* head = steps.front().file.get();
@@ -47,6 +71,11 @@ bool ReadAheadQueue::Finish(FileRead& file) {
   file.done = true;
   --in_work;
   return window_waits && !steps.empty() && steps.front().file.get() == &file;
+}
+
+bool ReadAheadQueue::WalkerMayGoOn() const {
+  return steps.empty() || (steps.size() <= kStepsAhead / 2 &&
+                           static_cast<std::size_t>(open_folders->load()) < folder_budget);
 }
 
 void ReadAheadQueue::OfferFiles() {

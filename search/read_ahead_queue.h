@@ -1,5 +1,6 @@
 #pragma once
 
+#include <pthread.h>
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -129,6 +130,24 @@ struct QueuedStep {
 // - `open_folders` counts the folders the walk has opened that are still
 //   open; the walker opens no more once `folder_budget` are, unless the
 //   window has taken every step.
+// A mutex that spins a little before it sleeps, for a lock held only for
+// short spells by many threads: putting a thread to sleep and waking it
+// costs more than the spell.
+class SpinningMutex {
+ public:
+  SpinningMutex();
+  ~SpinningMutex();
+  SpinningMutex(const SpinningMutex&) = delete;
+  SpinningMutex& operator=(const SpinningMutex&) = delete;
+
+  void lock();
+  void unlock();
+  bool try_lock();
+
+ private:
+  pthread_mutex_t mutex_;
+};
+
 struct ReadAheadQueue {
   ReadAheadQueue(MainForm& form, Md5Kernel kernel, std::size_t workers, std::size_t folder_budget)
       : form(form),
@@ -142,7 +161,7 @@ struct ReadAheadQueue {
   const std::size_t folder_budget;
   std::shared_ptr<std::atomic<int>> open_folders = std::make_shared<std::atomic<int>>(0);
 
-  std::mutex mutex;
+  SpinningMutex mutex;
   // Each notified only while someone waits on it: notifying is not free.
   std::condition_variable_any for_walker;   // the window took steps
   std::condition_variable_any for_helpers;  // tasks, or the end of the head's turn
@@ -190,6 +209,11 @@ struct ReadAheadQueue {
 
   // Wakes a worker that waits for files to claim. Under `mutex`.
   void OfferFiles();
+
+  // Whether a walker that found no room may go on: the window has taken
+  // half the steps ahead, or all. It then hands over many batches before it
+  // waits again, rather than being woken for each. Under `mutex`.
+  bool WalkerMayGoOn() const;
 };
 
 }  // namespace dupfind

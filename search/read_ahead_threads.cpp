@@ -22,7 +22,7 @@ constexpr std::size_t kStepBatch = 64;
 void EndWalk(ReadAheadQueue& queue, std::string error, bool gave_up) {
   bool wake;
   {
-    const std::lock_guard<std::mutex> guard(queue.mutex);
+    const std::lock_guard<SpinningMutex> guard(queue.mutex);
     queue.walk_ended = true;
     queue.walk_error = std::move(error);
     queue.walk_gave_up = gave_up;
@@ -50,16 +50,18 @@ class Walker {
     if (batch_.empty()) return !stop_.stop_requested();
     bool wake;
     {
-      std::unique_lock<std::mutex> lock(queue_.mutex);
-      const auto room = [this] {
-        return queue_.steps.empty() ||
-               (queue_.steps.size() + batch_.size() <= kStepsAhead &&
-                static_cast<std::size_t>(queue_.open_folders->load()) < queue_.folder_budget);
-      };
-      queue_.walker_waits = true;
-      const bool roomy = queue_.for_walker.wait(lock, stop_, room);
-      queue_.walker_waits = false;
-      if (!roomy) return false;
+      std::unique_lock<SpinningMutex> lock(queue_.mutex);
+      const bool room =
+          queue_.steps.empty() ||
+          (queue_.steps.size() + batch_.size() <= kStepsAhead &&
+           static_cast<std::size_t>(queue_.open_folders->load()) < queue_.folder_budget);
+      if (!room) {
+        queue_.walker_waits = true;
+        const bool go_on =
+            queue_.for_walker.wait(lock, stop_, [this] { return queue_.WalkerMayGoOn(); });
+        queue_.walker_waits = false;
+        if (!go_on) return false;
+      }
       wake = queue_.window_waits && queue_.steps.empty();
       bool files = false;
       for (QueuedStep& queued : batch_) {
@@ -158,7 +160,7 @@ class FileWorker {
         lane_taken_(engine_.Lanes(), false) {}
 
   void Run() {
-    std::unique_lock<std::mutex> lock(queue_.mutex);
+    std::unique_lock<SpinningMutex> lock(queue_.mutex);
     for (;;) {
       const bool wake = Exchange();
       if (!HasWork()) {
@@ -477,7 +479,7 @@ void WorkOnFiles(std::stop_token stop, ReadAheadQueue& queue, std::size_t index)
 }
 
 void HelpWorkers(std::stop_token stop, ReadAheadQueue& queue, ThreadMark& mark) {
-  std::unique_lock<std::mutex> lock(queue.mutex);
+  std::unique_lock<SpinningMutex> lock(queue.mutex);
   // While the window waits for a file with much left to read, only its tasks
   // run; they are the earliest, as tasks go by walk order.
   const auto runnable = [&] {
