@@ -26,17 +26,14 @@ OpenedEntry OpenEntry(const FileEntry& entry, OpenWait wait) {
                     ? OpenForReadingIfCached(folder, entry.name.c_str(), entry.follow_link)
                     : OpenForReading(folder, entry.name.c_str(), entry.follow_link),
                 {}};
-  if (!file.fd && (errno == EAGAIN || errno == EWOULDBLOCK) && wait == OpenWait::kIfCached) {
+  // Not in memory, or a link: what it leads to is looked at with waiting.
+  if (!file.fd && wait == OpenWait::kIfCached &&
+      (errno == EAGAIN || errno == EWOULDBLOCK || (!entry.follow_link && errno == ELOOP))) {
     OpenedEntry would_wait;
     would_wait.would_wait = true;
     return would_wait;
   }
   if (!file.fd && !entry.follow_link && errno == ELOOP) {
-    if (wait == OpenWait::kIfCached) {  // a link: what it leads to is looked at with waiting
-      OpenedEntry would_wait;
-      would_wait.would_wait = true;
-      return would_wait;
-    }
     // A link stands where a file was listed: what it leads to decides.
     FileStatus status;
     if (!StatusAt(folder, entry.name.c_str(), true, status)) {

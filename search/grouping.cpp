@@ -123,7 +123,6 @@ void GroupDuplicates() {
       column->clear();
     result_files.clear();
   };
-  std::vector<int> reported;
   for (std::size_t g = 0; g + 1 < groups.starts.size(); ++g) {
     for (std::size_t i = groups.starts[g]; i < groups.starts[g + 1]; ++i) {
       const int row = groups.rows[i];
@@ -134,7 +133,6 @@ void GroupDuplicates() {
       result_files.push_back(at < form.working_files.size()
                                  ? form.working_files[at]
                                  : RecordedFiles::kNone);  // no scan gave it
-      reported.push_back(row);
     }
     for (std::vector<std::string>* column : {&result_names, &result_folders, &result_digests})
       column->push_back(kSeparator);
@@ -142,6 +140,7 @@ void GroupDuplicates() {
     if (result_names.size() >= kBatch) hand_over();
   }
   hand_over();
+  std::vector<int> reported = groups.rows;
   std::sort(reported.begin(), reported.end());
 
   // The rows reported leave the working lists, the others keep their order.

@@ -8,6 +8,8 @@
 #include <optional>
 #include <utility>
 
+#include "digest/md5.h"
+
 namespace dupfind {
 namespace {
 
@@ -28,14 +30,9 @@ bool DigestBytes(std::string_view text, std::array<char, 16>& bytes) {
 }
 
 std::string DigestText(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text(32, '0');
-  for (std::size_t i = 0; i < 16; ++i) {
-    const auto byte = static_cast<unsigned char>(bytes[i]);
-    text[2 * i] = kDigits[byte >> 4];
-    text[2 * i + 1] = kDigits[byte & 15];
-  }
-  return text;
+  Digest digest;
+  std::memcpy(digest.data(), bytes.data(), digest.size());
+  return DigestToText(digest);
 }
 
 }  // namespace

@@ -1,13 +1,10 @@
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <limits>
 #include <memory>
-#include <new>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,11 +19,6 @@ Error InsertLineError();
 
 // Positions are ints: no list holds more rows than this.
 inline constexpr std::size_t kMaxRows = std::numeric_limits<int>::max();
-
-// Makes room for `more` rows at the end of `rows`, growing geometrically, or
-// throws InsertLineError when the list would be too long or memory runs out.
-template <typename Row>
-void ReserveRows(std::vector<Row>& rows, std::size_t more);
 
 // One ordered list of text rows, as the search sees the window's lists.
 // Positions count from 0. Get outside the list throws
@@ -106,19 +98,5 @@ class MemoryList : public TextList {
   std::unique_ptr<Blocks> blocks_;
   int selected_ = -1;
 };
-
-template <typename Row>
-void ReserveRows(std::vector<Row>& rows, std::size_t more) {
-  if (more > kMaxRows - rows.size()) throw InsertLineError();
-  const std::size_t needed = rows.size() + more;
-  if (needed <= rows.capacity()) return;
-  try {
-    rows.reserve(std::min(kMaxRows, std::max(needed, rows.capacity() * 2)));
-  } catch (const std::bad_alloc&) {
-    throw InsertLineError();
-  } catch (const std::length_error&) {
-    throw InsertLineError();
-  }
-}
 
 }  // namespace dupfind

@@ -131,7 +131,7 @@ void TListBox::Delete(int position) {
   // keeps its own rule: the same row stays selected, or none when it goes.
   const int selected = ItemIndex();
   rows_.Remove(position);
-  SetItemIndex(selected == position ? -1 : selected > position ? selected - 1 : selected);
+  SetItemIndex(SelectionAfterDeleting(selected, {position}));
 }
 
 int TListBox::Count() const {
