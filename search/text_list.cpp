@@ -193,6 +193,13 @@ std::string MemoryList::Get(int position) const {
   return row.digest ? DigestText(Bytes(row)) : std::string(Bytes(row));
 }
 
+std::optional<std::string_view> MemoryList::TextView(int position) const {
+  Check(position);
+  const Row& row = rows_[static_cast<std::size_t>(position)];
+  if (row.digest) return std::nullopt;
+  return Bytes(row);
+}
+
 std::uint64_t MemoryList::Hash(int position) const {
   Check(position);
   const Row& row = rows_[static_cast<std::size_t>(position)];

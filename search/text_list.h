@@ -5,6 +5,7 @@
 #include <deque>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,9 @@ class MemoryList : public TextList {
 
   void Add(std::string text) override;
   std::string Get(int position) const override;
+  // Row `position`'s text without a copy, valid until the list changes; none
+  // for a digest text, which is kept as its 16 bytes.
+  std::optional<std::string_view> TextView(int position) const;
   void Delete(int position) override;
   int Count() const override;
   void Clear() override;

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <deque>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -27,18 +29,25 @@ namespace {
 // Row `position` of the folders column, cut to `width` among the folders of
 // its group: the rows between the separators around it.
 QString ShownFolder(const TListBox& folders, int position, const QFontMetrics& metrics, int width) {
-  const auto separator = [&](int row) { return folders.Row(row) == "---"; };
+  const auto separator = [&](int row) {
+    const std::optional<std::string_view> text = folders.RowView(row);
+    return text && *text == "---";
+  };
   if (separator(position)) return QStringLiteral("---");
   int first = position, last = position;
   while (first > 0 && !separator(first - 1))
     --first;
   while (last + 1 < folders.Count() && !separator(last + 1))
     ++last;
-  std::vector<std::string> texts;
-  texts.reserve(static_cast<std::size_t>(last - first + 1));
-  for (int row = first; row <= last; ++row)
-    texts.push_back(folders.Row(row));
-  const std::vector<std::string_view> group(texts.begin(), texts.end());
+  // Folder texts are kept as text, so the group is read without copies (a
+  // group of many files is read again for each row painted).
+  std::deque<std::string> copies;  // of any row that is not
+  std::vector<std::string_view> group;
+  group.reserve(static_cast<std::size_t>(last - first + 1));
+  for (int row = first; row <= last; ++row) {
+    const std::optional<std::string_view> text = folders.RowView(row);
+    group.push_back(text ? *text : std::string_view(copies.emplace_back(folders.Row(row))));
+  }
   return CutFolder(group, static_cast<std::size_t>(position - first), metrics, width);
 }
 

@@ -4,7 +4,9 @@
 #include <QListView>
 
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "search/text_list.h"
@@ -28,6 +30,9 @@ class ListBoxRows : public QAbstractListModel {
   void RemoveAll(const std::vector<int>& positions);
   void Clear();
   std::string At(int position) const { return rows_.Get(position); }
+  std::optional<std::string_view> TextViewAt(int position) const {
+    return rows_.TextView(position);
+  }
   int Size() const { return shown_; }
 
   // What a row gives for roles other than its text (a tooltip, what
@@ -61,6 +66,8 @@ class TListBox : public QListView, public TextList {
   void DeleteAll(const std::vector<int>& positions) override;
   int ItemIndex() const override;
   std::string Row(int position) const { return rows_.At(position); }  // Get, for a row there
+  // Row, without a copy where the row is kept as text (MemoryList::TextView).
+  std::optional<std::string_view> RowView(int position) const { return rows_.TextViewAt(position); }
   void SetItemIndex(int position) override;
 
   // Keeps this list at `leader`'s vertical position from now on, so that its
