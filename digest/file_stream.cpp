@@ -73,6 +73,10 @@ FileStream::~FileStream() {
   if (lock_ == LockHold::kOwn) ReleaseLock(status_.identity);
 }
 
+bool FileStream::StatusNow(FileStatus& status) const {
+  return StatusOf(fd_.get(), status);
+}
+
 std::uint64_t FileStream::Size() {
   return status_.size;
 }

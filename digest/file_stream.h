@@ -64,6 +64,9 @@ class FileStream : public Stream {
 
   // The file as it was when it was opened.
   const FileStatus& Status() const { return status_; }
+  // The file as it is now, asked of the open file; false, with errno set,
+  // when the system cannot tell.
+  bool StatusNow(FileStatus& status) const;
   // Whether the next read is past the end: the whole file has been read.
   bool AtEnd() const { return ended_; }
 

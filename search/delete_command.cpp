@@ -45,20 +45,15 @@ Error SameFileError(const std::string& path, const std::string& other) {
                "\"");
 }
 
-// The file of a row, open, locked and checked, and its status when opened.
-// The lock is held until it is closed, just before the file goes, so that
-// programs that honour it cannot change the file meanwhile.
+// The file of a row, open, locked and checked. The lock is held until it is
+// closed, just before the file goes, so that programs that honour it cannot
+// change the file meanwhile.
 struct CheckedFile {
   std::unique_ptr<FileStream> stream;  // holds the lock
-  UniqueFd fd;                         // the same open file, to ask for its status
-  FileStatus opened;
 
   // Closes the file before its entry goes or moves back: FUSE file systems
   // keep an entry removed while it is open under a name of their own.
-  void Close() {
-    fd.Reset();
-    stream.reset();  // the lock goes with the last descriptor
-  }
+  void Close() { stream.reset(); }  // the lock goes with the descriptor
 };
 
 // Opens the entry `name` of `folder` (a link through to its file), and checks
@@ -73,11 +68,7 @@ void OpenAndCheck(int folder, const std::string& name, const std::string& path,
   }
   if (!StatusOf(file.fd.get(), file.status)) throw FileError("Cannot open file", path, errno);
   if (!S_ISREG(file.status.mode) || file.status.identity != identity) throw ChangedError(path);
-  checked.opened = file.status;
-  UniqueFd same(::fcntl(file.fd.get(), F_DUPFD_CLOEXEC, 0));
-  if (!same) throw FileError("Cannot open file", path, errno);
   checked.stream = std::make_unique<FileStream>(path, std::move(file));
-  checked.fd = std::move(same);
   if (DigestToText(DigestOfStream(*checked.stream)) != digest) throw ChangedError(path);
 }
 
@@ -90,12 +81,12 @@ void ConfirmAside(int folder, const std::string& hidden, const std::string& path
   FileStatus entry, file;
   if (!StatusAt(folder, hidden.c_str(), false, entry) ||
       (S_ISLNK(entry.mode) && !StatusAt(folder, hidden.c_str(), true, entry)) ||
-      !StatusOf(checked.fd.get(), file)) {
+      !checked.stream->StatusNow(file)) {
     throw ChangedError(path);
   }
   // The identity is asked of both now: where a move copies the file first
   // (overlayfs), the file keeps its device and inode number, not its birth time.
-  if (entry.identity != file.identity || entry.size != checked.opened.size) {
+  if (entry.identity != file.identity || entry.size != checked.stream->Status().size) {
     throw ChangedError(path);
   }
 }
@@ -135,7 +126,7 @@ void DeleteIfUnchanged(const Copy& copy, const std::string& digest,
   OpenAndCheck(dir.get(), copy.name, path, digest, identity, checked);
   // Nothing written nor changed while it was read, up to the move.
   FileStatus now;
-  if (!StatusOf(checked.fd.get(), now) || now != checked.opened) throw ChangedError(path);
+  if (!checked.stream->StatusNow(now) || now != checked.stream->Status()) throw ChangedError(path);
 
   // From here to the unlink the file has its private name: a few calls. A
   // file put at its name meanwhile is never touched.
